@@ -1,0 +1,20 @@
+# One place for the language level, warnings and Qt strictness; every target links it.
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+    set(CMAKE_BUILD_TYPE RelWithDebInfo)
+endif()
+
+add_library(essaimeur_settings INTERFACE)
+target_compile_features(essaimeur_settings INTERFACE cxx_std_20)
+target_compile_options(essaimeur_settings INTERFACE -Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
+target_compile_definitions(essaimeur_settings INTERFACE
+    QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_NO_URL_CAST_FROM_STRING
+    QT_NO_NARROWING_CONVERSIONS_IN_CONNECT QT_USE_QSTRINGBUILDER)
+
+if(ESSAIMEUR_SANITIZE)
+    target_compile_options(essaimeur_settings INTERFACE
+        -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    target_link_options(essaimeur_settings INTERFACE -fsanitize=address,undefined)
+endif()

@@ -1,0 +1,90 @@
+#include "drives/DriveTable.h"
+
+#include "drives/DrivePath.h"
+
+#include <QDir>
+
+#include <algorithm>
+
+DriveTable::DriveTable(QObject *parent)
+    : QObject(parent)
+{
+    m_drives.append(Drive{QLatin1Char('C'), QStringLiteral("/"), QString(), QString()});
+}
+
+QChar DriveTable::assign(const QString &root, const QString &source, const QString &label)
+{
+    for (char16_t c = u'D'; c <= u'Z'; ++c) {
+        const QChar letter(c);
+        if (drive(letter))
+            continue;
+        const Drive added{letter, QDir::cleanPath(root), source, label};
+        const auto at = std::lower_bound(m_drives.begin(), m_drives.end(), letter,
+                                         [](const Drive &d, QChar l) { return d.letter < l; });
+        m_drives.insert(at, added);
+        emit changed();
+        return letter;
+    }
+    return {};
+}
+
+void DriveTable::release(QChar letter)
+{
+    if (letter == QLatin1Char('C'))
+        return;
+    const auto removed = m_drives.removeIf([letter](const Drive &d) { return d.letter == letter; });
+    if (removed > 0)
+        emit changed();
+}
+
+std::optional<Drive> DriveTable::drive(QChar letter) const
+{
+    const QChar upper = letter.toUpper();
+    for (const Drive &d : m_drives) {
+        if (d.letter == upper)
+            return d;
+    }
+    return std::nullopt;
+}
+
+QList<Drive> DriveTable::drives() const
+{
+    return m_drives;
+}
+
+QChar DriveTable::letterOfRoot(const QString &root) const
+{
+    const QString clean = QDir::cleanPath(root);
+    for (const Drive &d : m_drives) {
+        if (d.root == clean)
+            return d.letter;
+    }
+    return {};
+}
+
+QChar DriveTable::letterHolding(const QString &nativePath) const
+{
+    const QString clean = QDir::cleanPath(nativePath);
+    QChar best = QLatin1Char('C');
+    qsizetype bestLength = 0;
+    for (const Drive &d : m_drives) {
+        const bool holds = d.root == QLatin1String("/") || clean == d.root
+            || clean.startsWith(d.root + QLatin1Char('/'));
+        if (holds && d.root.size() > bestLength) {
+            best = d.letter;
+            bestLength = d.root.size();
+        }
+    }
+    return best;
+}
+
+QString DriveTable::currentFolder(QChar letter) const
+{
+    const QString working = QDir::currentPath();
+    if (letterHolding(working) == letter.toUpper()) {
+        const QString asDrivePath = DrivePath::fromNative(working, *this);
+        if (!asDrivePath.isEmpty())
+            return asDrivePath;
+    }
+    return DrivePath::format(letter.toUpper(), {});
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QChar>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <optional>
+
+// One lettered drive: its letter, the native folder it stands for, and what
+// the mount table said of it.
+struct Drive
+{
+    QChar letter;   ///< 'C'..'Z'
+    QString root;   ///< native mount point, "/" for C
+    QString source; ///< the mount's source, e.g. /dev/sdb1
+    QString label;  ///< volume label, possibly empty
+};
+
+// Linux has no drive letters, so we hand them out: C is the root file system,
+// each removable volume takes the lowest free letter from D when it is seen.
+class DriveTable : public QObject
+{
+    Q_OBJECT
+public:
+    explicit DriveTable(QObject *parent = nullptr);
+
+    // Gives the volume mounted at root the lowest free letter; a null QChar when D..Z are taken.
+    QChar assign(const QString &root, const QString &source, const QString &label = {});
+    void release(QChar letter);
+
+    std::optional<Drive> drive(QChar letter) const;
+    QList<Drive> drives() const; ///< by letter
+    QChar letterOfRoot(const QString &root) const;
+
+    // The drive whose root holds the native path (longest root wins); C at worst.
+    QChar letterHolding(const QString &nativePath) const;
+
+    // The drive's current folder as a drive path: the working folder for the drive
+    // that holds it, the root for every other drive.
+    QString currentFolder(QChar letter) const;
+
+signals:
+    void changed();
+
+private:
+    QList<Drive> m_drives;
+};
