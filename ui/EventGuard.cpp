@@ -6,11 +6,14 @@
 
 namespace {
 
+void logFailure(const Failure &failure)
+{
+    qWarning().noquote() << "unhandled failure" << failure.number() << failure.description();
+}
+
 std::function<void(const Failure &)> &reporter()
 {
-    static std::function<void(const Failure &)> current = [](const Failure &failure) {
-        qWarning().noquote() << "unhandled failure" << failure.number() << failure.description();
-    };
+    static std::function<void(const Failure &)> current = logFailure;
     return current;
 }
 
@@ -27,5 +30,5 @@ void runUserEvent(const std::function<void()> &handler)
 
 void setUnhandledFailureReporter(std::function<void(const Failure &)> newReporter)
 {
-    reporter() = std::move(newReporter);
+    reporter() = newReporter ? std::move(newReporter) : logFailure;
 }

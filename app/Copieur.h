@@ -1,0 +1,81 @@
+#pragma once
+
+#include "state/CopieurBas.h"
+#include "ui/Controls.h"
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class DriveTable;
+class FileOperations;
+class FileSystemObject;
+class MessageBox;
+class NotificationSource;
+struct VolumeNotification;
+
+// The one window. Every behaviour is one of its handlers, a plain member
+// function that takes the slot index; they share only the slot table.
+class Copieur : public QWidget
+{
+    Q_OBJECT
+public:
+    using FileSystemObjectFactory = std::function<std::unique_ptr<FileSystemObject>()>;
+
+    struct Services
+    {
+        DriveTable &drives;
+        MessageBox &messages;
+        FileSystemObjectFactory fileSystem; ///< a fresh drive-facts service for each call
+        FileOperations &files;
+        NotificationSource *notifications = nullptr; ///< none in tests that call the handlers directly
+    };
+
+    explicit Copieur(Services services, QWidget *parent = nullptr);
+    ~Copieur() override;
+
+    CopieurBas &bas() { return m_bas; }
+    Controls &controls() { return m_controls; }
+    bool isCopying() const { return m_copying; }
+
+    // Start-up and shutdown.
+    void Form_Load();
+    void Quitter_Click();
+
+    // Selection.
+    void Cochage(int slot);
+    void Coche_Click(int slot) { Cochage(slot); }
+    void Controle_Click(int slot) { Cochage(slot); }
+
+    // Browsing.
+    void Drive1_Change(int index);
+    void Dir1_Change(int index);
+    void File1_Click(int index);
+
+    // Keys coming and going.
+    static QString LettreDuMasque(qint32 unitMask);
+    void SysInfo1_DeviceArrival(qint32 deviceType, qint32 unitMask, const QString &deviceName, qint32 deviceData);
+    void SysInfo1_DeviceRemoveComplete(qint32 deviceType, qint32 unitMask, const QString &deviceName,
+                                       qint32 deviceData);
+
+    // The copy run.
+    void LanceCopie_Click();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    static constexpr qint32 VolumeDevice = 2; ///< the only device type the key handlers act on
+
+    void wireEvents();
+    void copyToSlot(int slot, const QString &name);
+    void deleteInSlot(int slot);
+
+    Services m_services;
+    CopieurBas m_bas;
+    Controls m_controls;
+    std::array<bool, LastSlot + 1> m_recoveringDrive{};
+    bool m_copying = false;
+};

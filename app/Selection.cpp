@@ -1,0 +1,21 @@
+#include "app/Copieur.h"
+
+#include "state/SlotPresentation.h"
+#include "ui/VkCommand.h"
+
+void Copieur::Cochage(int slot)
+{
+    if (m_bas.Cochee[slot]) {
+        m_bas.Cochee[slot] = FlagFalse;
+        presentSlot(m_controls, slot, SlotState::Idle);
+    } else {
+        m_bas.Cochee[slot] = FlagTrue;
+        presentSlot(m_controls, slot, SlotState::Selected);
+        m_controls.LanceCopie->setEnabled(true);
+    }
+
+    bool anySelected = false;
+    for (int k = FirstSlot; k <= LastSlot && !anySelected; ++k)
+        anySelected = m_bas.Cochee[k] != FlagFalse;
+    m_controls.LanceCopie->setEnabled(anySelected);
+}

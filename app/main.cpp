@@ -1,0 +1,27 @@
+#include "app/Copieur.h"
+#include "copy/LinuxFileOperations.h"
+#include "devices/LinuxDriveFacts.h"
+#include "devices/MountWatcher.h"
+#include "drives/DriveTable.h"
+#include "ui/MessageBox.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(MessageBox::applicationTitle());
+    QApplication::setDesktopFileName(QStringLiteral("essaimeur"));
+
+    DriveTable drives;
+    MountWatcher watcher(drives);
+    watcher.start(); // keys already there get their letters, not a slot
+    LinuxFileOperations files;
+    QtMessageBox messages;
+
+    Copieur window({drives, messages, [&drives] { return std::make_unique<LinuxFileSystemObject>(drives); }, files,
+                    &watcher});
+    messages.setParent(&window);
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,26 @@
+#include "copy/BackgroundWork.h"
+
+#include <QEventLoop>
+#include <QThread>
+
+#include <exception>
+#include <memory>
+
+void runWhileRepainting(const std::function<void()> &work)
+{
+    std::exception_ptr error;
+    std::unique_ptr<QThread> worker(QThread::create([&work, &error] {
+        try {
+            work();
+        } catch (...) {
+            error = std::current_exception();
+        }
+    }));
+    QEventLoop loop;
+    QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    worker->start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker->wait();
+    if (error)
+        std::rethrow_exception(error);
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QRegularExpression>
+#include <QString>
+
+// The name a deletion takes and the folder entries it reaches: pure functions.
+namespace DeleteName {
+
+// False for a name that deletes nothing: empty, ".", holding '\', '/', ".." or a
+// control character (below U+0020, or U+007F).
+bool isAcceptable(const QString &name);
+
+// The matcher of an acceptable name: '*' and '?' are the only wildcards, case is
+// ignored, and a name ending in ".*" also matches names with no dot ("*.*" matches all).
+QRegularExpression matcher(const QString &name);
+
+// A native name as text; each byte that is not part of valid UTF-8 becomes U+001A,
+// a control character no acceptable name holds, so only '*' and '?' match it.
+QString decodeNative(const QByteArray &nativeName);
+
+bool matches(const QRegularExpression &matcher, const QByteArray &nativeName);
+
+} // namespace DeleteName

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+class Failure;
+
+// The texts that the key handlers write into Text1 and into the error message.
+namespace DeviceReport {
+
+// A size in bytes as whole kilobytes, grouped by the system locale.
+QString kiloOctets(double bytes);
+
+QString arrivalHeader(const QString &letter);
+QString arrivalFacts(const QString &volumeName, double totalSize, double availableSpace);
+QString removalFirstLine();
+QString removalSecondLine(const QString &letter);
+
+// "erreur N° 71 générée par EssaimeurMV\rDisque non prêt _ Cette clé semble défectueuse !"
+QString faultyKeyMessage(const Failure &failure);
+
+} // namespace DeviceReport

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+// The label in the file system's superblock, read with libblkid from a block
+// device or an image file; "" when there is none or it cannot be read.
+QString superblockLabel(const QString &deviceOrImage);
+
+// The name a mounted volume goes by: its label as the system knows it, else the
+// superblock's label, else the mount point's base name.
+QString volumeLabel(const QString &mountPoint, const QString &source);
