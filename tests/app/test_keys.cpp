@@ -141,19 +141,6 @@ private slots:
         QVERIFY(fixture.messages.shown.isEmpty());
     }
 
-    void repeatedLetterTakesASecondSlotAndLeavesOneAtATime()
-    {
-        WindowFixture fixture;
-        Keys keys(fixture);
-        fixture.arrive(QLatin1Char('E'));
-        fixture.arrive(QLatin1Char('E'));
-        QCOMPARE(fixture.bas().Lecteur[1], QStringLiteral("E"));
-        QCOMPARE(fixture.bas().Lecteur[2], QStringLiteral("E"));
-        fixture.remove(QLatin1Char('E'));
-        QCOMPARE(fixture.bas().Lecteur[1], QStringLiteral("C"));
-        QCOMPARE(fixture.bas().Occupee[2], FlagTrue);
-    }
-
     void unreadableKeyIsReportedFaulty_data()
     {
         QTest::addColumn<qint32>("mask");
@@ -221,58 +208,43 @@ private slots:
         QVERIFY(fixture.messages.shown.isEmpty());
     }
 
-    void removalReleasesTheSlot()
+    void removalReleasesTheLowestSlotHoldingTheLetter_data()
     {
+        QTest::addColumn<QString>("arrivals"); // letters, in order
+        QTest::addColumn<qint32>("mask");
+        QTest::addColumn<int>("released");    // 0: none
+        QTest::newRow("E in slot 3") << "DFE" << qint32(16) << 3;
+        QTest::newRow("letter held twice") << "EE" << qint32(16) << 1;
+        QTest::newRow("letter nobody holds") << "D" << qint32(1 << 16) << 0;
+        QTest::newRow("no single letter: a slot that never held a key") << "D" << qint32(6) << 2;
+    }
+    void removalReleasesTheLowestSlotHoldingTheLetter()
+    {
+        QFETCH(QString, arrivals);
+        QFETCH(qint32, mask);
+        QFETCH(int, released);
         WindowFixture fixture;
         Keys keys(fixture);
-        fixture.arrive(QLatin1Char('D'));
-        fixture.arrive(QLatin1Char('F'));
-        fixture.arrive(QLatin1Char('E'));
-        fixture.remove(QLatin1Char('E'));
+        for (QChar letter : arrivals)
+            fixture.arrive(letter);
+        SlotArray<QString> before = fixture.bas().Lecteur;
 
-        QCOMPARE(fixture.controls().Text1->text(), QStringLiteral("Déconnection du périphérique !\r\nDeviceID :\tE:\\\r\n"));
-        QCOMPARE(fixture.bas().Lecteur[3], QStringLiteral("C"));
-        QCOMPARE(fixture.bas().Occupee[3], FlagFalse);
-        verifyIdle(fixture, 3);
-        QVERIFY(fixture.controls().Drive1[3]->drive().startsWith(QLatin1String("c:")));
-        QVERIFY(fixture.bas().CheminDest[3].startsWith(QLatin1String("C:\\")));
-        QCOMPARE(fixture.bas().Lecteur[1], QStringLiteral("D"));
-        QCOMPARE(fixture.status(2), QStringLiteral("en attente"));
+        fixture.window->SysInfo1_DeviceRemoveComplete(2, mask, QStringLiteral("/dev/sdz1"), 0);
+        const QString letter = Copieur::LettreDuMasque(mask);
+        QCOMPARE(fixture.controls().Text1->text(),
+                 QStringLiteral("Déconnection du périphérique !\r\nDeviceID :\t") + letter + QStringLiteral(":\\\r\n"));
+        for (int i = 1; i <= 8; ++i) {
+            if (i != released) {
+                QCOMPARE(fixture.bas().Lecteur[i], before[i]);
+                continue;
+            }
+            QCOMPARE(fixture.bas().Lecteur[i], QStringLiteral("C"));
+            QCOMPARE(fixture.bas().Occupee[i], FlagFalse);
+            verifyIdle(fixture, i);
+            QVERIFY(fixture.controls().Drive1[i]->drive().startsWith(QLatin1String("c:")));
+        }
+        // A removal never touches the launch button, even when no slot is left selected.
         QVERIFY(fixture.controls().LanceCopie->isEnabled());
-    }
-
-    void removalLeavesTheLaunchButtonAlone()
-    {
-        WindowFixture fixture;
-        Keys keys(fixture);
-        fixture.arrive(QLatin1Char('D'));
-        fixture.remove(QLatin1Char('D'));
-        QCOMPARE(fixture.bas().Cochee[1], FlagFalse);
-        QVERIFY(fixture.controls().LanceCopie->isEnabled());
-    }
-
-    void removalOfAnUnknownLetterOnlyWritesTheLines()
-    {
-        WindowFixture fixture;
-        Keys keys(fixture);
-        fixture.arrive(QLatin1Char('D'));
-        fixture.remove(QLatin1Char('Q'));
-        QCOMPARE(fixture.controls().Text1->text(), QStringLiteral("Déconnection du périphérique !\r\nDeviceID :\tQ:\\\r\n"));
-        QCOMPARE(fixture.bas().Lecteur[1], QStringLiteral("D"));
-        QCOMPARE(fixture.status(1), QStringLiteral("en attente"));
-    }
-
-    void emptyLetterReleasesSlotsThatNeverHeldAKey()
-    {
-        WindowFixture fixture;
-        Keys keys(fixture);
-        fixture.arrive(QLatin1Char('D'));
-        fixture.window->SysInfo1_DeviceRemoveComplete(2, 0, QString(), 0);
-        QCOMPARE(fixture.bas().Lecteur[1], QStringLiteral("D"));
-        QCOMPARE(fixture.bas().Lecteur[2], QStringLiteral("C"));
-        QCOMPARE(fixture.controls().Text1->text(), QStringLiteral("Déconnection du périphérique !\r\nDeviceID :\t:\\\r\n"));
-        fixture.window->SysInfo1_DeviceRemoveComplete(2, 0, QString(), 0);
-        QCOMPARE(fixture.bas().Lecteur[3], QStringLiteral("C"));
     }
 };
 
