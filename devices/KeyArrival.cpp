@@ -43,6 +43,7 @@ void Copieur::SysInfo1_DeviceArrival(qint32 deviceType, qint32 unitMask, const Q
             }
         }
         m_controls.Text1->setText(report);
+        m_controls.Text1->setCursorPosition(0); // show the report from its first line
     } catch (const Failure &failure) {
         m_bas.MsgErreur = DeviceReport::faultyKeyMessage(failure);
         m_services.messages.show(m_bas.MsgErreur, 0, QStringLiteral("Erreur"));

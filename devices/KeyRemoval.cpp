@@ -23,4 +23,5 @@ void Copieur::SysInfo1_DeviceRemoveComplete(qint32 deviceType, qint32 unitMask, 
     }
     m_controls.Text1->setText(DeviceReport::removalFirstLine());
     m_controls.Text1->setText(m_controls.Text1->text() + DeviceReport::removalSecondLine(m_bas.LettreRecue));
+    m_controls.Text1->setCursorPosition(0);
 }

@@ -13,6 +13,13 @@ Label::Label(QWidget *parent)
     m_backColor = toBgr(palette().color(QPalette::Window));
 }
 
+void Label::setCaption(const QString &caption)
+{
+    setText(caption);
+    // The accessible name is the control's own; the caption is what a screen reader should add.
+    setAccessibleDescription(caption);
+}
+
 void Label::setBackColor(quint32 bgr)
 {
     m_backColor = bgr;

@@ -13,7 +13,7 @@ public:
     explicit Label(QWidget *parent = nullptr);
 
     QString caption() const { return text(); }
-    void setCaption(const QString &caption) { setText(caption); }
+    void setCaption(const QString &caption);
 
     quint32 backColor() const { return m_backColor; }
     void setBackColor(quint32 bgr);
