@@ -1,4 +1,5 @@
 #include "copy/LinuxFileOperations.h"
+#include "support/ScriptedNotificationSource.h"
 #include "support/WindowFixture.h"
 
 #include <QSemaphore>
@@ -14,7 +15,8 @@ const QString Instruction = QStringLiteral(
 class RunFixture : public WindowFixture
 {
 public:
-    explicit RunFixture(FileOperations *files = nullptr) : WindowFixture(files)
+    explicit RunFixture(FileOperations *files = nullptr, NotificationSource *notifications = nullptr)
+        : WindowFixture(files, notifications)
     {
         source.createFile(QStringLiteral("cours.pdf"), Course);
         source.createFile(QStringLiteral("notes.txt"), "notes");
@@ -58,6 +60,25 @@ struct ClosingFileOperations : ScriptedFileOperations
             answered.release();
         });
         answered.acquire(); // the window thread is not frozen while we copy
+        ScriptedFileOperations::copyFile(source, target, progress);
+    }
+};
+
+// A key arrives while the first copy is under way.
+struct ArrivingFileOperations : ScriptedFileOperations
+{
+    ScriptedNotificationSource *keys = nullptr;
+    QLineEdit *report = nullptr;
+    QString reportDuringRun;
+    void copyFile(const QString &source, const QString &target, const Progress &progress) override
+    {
+        QSemaphore delivered;
+        QMetaObject::invokeMethod(report, [this, &delivered] {
+            keys->arrive(QLatin1Char('G'));
+            reportDuringRun = report->text();
+            delivered.release();
+        });
+        delivered.acquire();
         ScriptedFileOperations::copyFile(source, target, progress);
     }
 };
@@ -226,6 +247,25 @@ private slots:
         QVERIFY(fixture.window->isVisible());
         QCOMPARE(fixture.status(2), QStringLiteral("Terminé"));
         QVERIFY(fixture.window->close()); // once the run is over it closes
+    }
+
+    void keysArrivingDuringARunWaitForItsEnd()
+    {
+        ScriptedNotificationSource keys;
+        ArrivingFileOperations files;
+        RunFixture fixture(&files, &keys);
+        TempTree g;
+        QCOMPARE(fixture.addDrive(g), QLatin1Char('G'));
+        files.keys = &keys;
+        files.report = fixture.controls().Text1;
+        fixture.pickSource(QStringLiteral("cours.pdf"));
+        const QString before = fixture.controls().Text1->text();
+
+        fixture.run();
+        QCOMPARE(files.reportDuringRun, before);
+        QCOMPARE(files.copies.size(), 2); // the new key was not part of this run
+        QCOMPARE(fixture.bas().Lecteur[3], QStringLiteral("G"));
+        QVERIFY(fixture.controls().Text1->text().contains(QStringLiteral("DeviceID :\tG:")));
     }
 
     void realFilesLandOnTheKeys()

@@ -107,11 +107,12 @@ struct ScriptedFileOperations : FileOperations
 class WindowFixture
 {
 public:
-    explicit WindowFixture(FileOperations *files = nullptr)
+    explicit WindowFixture(FileOperations *files = nullptr, NotificationSource *notifications = nullptr)
         : m_files(files ? files : &m_scriptedFiles)
     {
         window = std::make_unique<Copieur>(Copieur::Services{
-            drives, messages, [this] { return std::make_unique<ScriptedFileSystem>(facts); }, *m_files, nullptr});
+            drives, messages, [this] { return std::make_unique<ScriptedFileSystem>(facts); }, *m_files,
+            notifications});
     }
 
     // Gives a temporary folder the next letter, as a key's mount would.
