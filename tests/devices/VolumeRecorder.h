@@ -3,27 +3,15 @@
 #include "devices/NotificationSource.h"
 #include "drives/DriveTable.h"
 
-#include <QObject>
 #include <QStringList>
 
 #include <bit>
 #include <functional>
-#include <initializer_list>
 
 // The letter a unit mask names, '?' for a mask that is not exactly one letter.
 inline QChar letterOfMask(qint32 mask)
 {
-    const auto bits = quint32(mask);
-    return std::popcount(bits) == 1 ? QChar(char16_t(u'A' + std::countr_zero(bits))) : QLatin1Char('?');
-}
-
-// QStringList{"..."} for a build that forbids casts from ASCII.
-inline QStringList strings(std::initializer_list<const char *> items)
-{
-    QStringList list;
-    for (const char *item : items)
-        list << QString::fromUtf8(item);
-    return list;
+    return std::popcount(quint32(mask)) == 1 ? QChar(char16_t(u'A' + std::countr_zero(quint32(mask)))) : QChar(u'?');
 }
 
 // Records what a source hands its handlers, with the drive table as the handler found it.
@@ -40,45 +28,33 @@ public:
     };
 
     VolumeRecorder(NotificationSource &source, const DriveTable &drives)
-        : m_drives(drives)
     {
-        source.setHandlers([this](const VolumeNotification &n) { record(true, n); },
-                           [this](const VolumeNotification &n) { record(false, n); });
+        const auto record = [this, &drives](bool arrival, const VolumeNotification &n) {
+            const QChar letter = letterOfMask(n.unitMask);
+            seen.append(Seen{arrival, letter, n, drives.drive(letter).value_or(Drive()).root});
+            if (onSeen)
+                onSeen(seen.last());
+            emit recorded();
+        };
+        source.setHandlers([=](const VolumeNotification &n) { record(true, n); }, [=](const VolumeNotification &n) { record(false, n); });
     }
 
     // "+D /dev/sdb1 0" for an arrival, "-D ..." for a removal; '?' for a wrong device type or mask.
     QStringList lines() const
     {
         QStringList result;
-        for (const Seen &s : seen) {
-            result << QString(s.arrival ? QLatin1Char('+') : QLatin1Char('-'))
-                    + (s.notification.deviceType == 2 ? s.letter : QLatin1Char('?')) + QLatin1Char(' ')
-                    + s.notification.deviceName + QLatin1Char(' ') + QString::number(s.notification.deviceData);
-        }
+        for (const Seen &s : seen)
+            result << QStringLiteral("%1%2 %3 %4").arg(QChar(s.arrival ? u'+' : u'-'), s.notification.deviceType == 2 ? s.letter : QChar(u'?'),
+                                                       s.notification.deviceName, QString::number(s.notification.deviceData));
         return result;
     }
 
-    int lettersMissing() const
-    {
-        return int(std::count_if(seen.begin(), seen.end(), [](const Seen &s) { return s.root.isEmpty(); }));
-    }
+    // Handlers that found their letter missing from the drive table.
+    int lettersMissing() const { return int(std::count_if(seen.begin(), seen.end(), [](const Seen &s) { return s.root.isEmpty(); })); }
 
     QList<Seen> seen;
     std::function<void(const Seen &)> onSeen;
 
 signals:
     void recorded();
-
-private:
-    void record(bool arrival, const VolumeNotification &n)
-    {
-        const QChar letter = letterOfMask(n.unitMask);
-        const std::optional<Drive> drive = m_drives.drive(letter);
-        seen.append(Seen{arrival, letter, n, drive ? drive->root : QString()});
-        if (onSeen)
-            onSeen(seen.last());
-        emit recorded();
-    }
-
-    const DriveTable &m_drives;
 };
