@@ -4,6 +4,7 @@
 #include "copy/FileOperations.h"
 #include "devices/NotificationSource.h"
 #include "drives/DrivePath.h"
+#include "drives/DriveTable.h"
 #include "drives/Failure.h"
 #include "state/SlotPresentation.h"
 #include "ui/FileList.h"
@@ -59,6 +60,14 @@ FileOperations::Progress progressOn(Label *status)
     };
 }
 
+// A key pulled out during the run keeps its letter until the run ends; its mount
+// point is then a bare folder of the system disk, which must receive nothing.
+void requireVolume(const QString &drivePath, const DriveTable &drives)
+{
+    if (!drives.holdsItsVolume(DrivePath::parse(drivePath).letter))
+        throw failureFor(FailureNumber::DiskNotReady);
+}
+
 } // namespace
 
 void Copieur::LanceCopie_Click()
@@ -112,6 +121,8 @@ void Copieur::copyToSlot(int slot, const QString &name)
         throw failureFor(FailureNumber::FileNotFound);
     if (m_bas.CheminDest[slot].isEmpty())
         throw failureFor(FailureNumber::PathNotFound);
+    requireVolume(m_bas.FichSource, m_services.drives);
+    requireVolume(m_bas.CheminDest[slot], m_services.drives);
     const QString source = DrivePath::toNative(m_bas.FichSource, m_services.drives);
     const QString target = DrivePath::toNative(m_bas.CheminDest[slot] + name, m_services.drives);
     const FileOperations::Progress progress = progressOn(m_controls.Controle[slot]);
@@ -122,6 +133,7 @@ void Copieur::deleteInSlot(int slot)
 {
     if (m_bas.CheminDest[slot].isEmpty())
         throw failureFor(FailureNumber::PathNotFound);
+    requireVolume(m_bas.CheminDest[slot], m_services.drives);
     const QString folder = DrivePath::toNative(m_bas.CheminDest[slot], m_services.drives);
     const QString name = m_controls.FichKill->text();
     runWhileRepainting([&] { m_services.files.deleteMatching(folder, name); });

@@ -44,22 +44,31 @@ int sequenceAt(const uchar *bytes, qsizetype left, char32_t &codePoint)
     return length;
 }
 
-QString wildcardToPattern(QStringView name)
+// '*' takes any run, '?' one character; on a mismatch only the last star is
+// stretched, which is enough for patterns made of literals, '?' and '*'.
+bool wildcardMatch(QStringView pattern, QStringView name)
 {
-    QString pattern;
-    qsizetype literalStart = 0;
-    auto flushLiteral = [&](qsizetype end) {
-        pattern += QRegularExpression::escape(name.mid(literalStart, end - literalStart));
-    };
-    for (qsizetype i = 0; i < name.size(); ++i) {
-        if (name[i] != u'*' && name[i] != u'?')
-            continue;
-        flushLiteral(i);
-        pattern += name[i] == u'*' ? QStringLiteral(".*") : QStringLiteral(".");
-        literalStart = i + 1;
+    qsizetype p = 0;
+    qsizetype n = 0;
+    qsizetype star = -1;
+    qsizetype resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == u'*') {
+            star = p++;
+            resume = n;
+        } else if (star >= 0) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
     }
-    flushLiteral(name.size());
-    return pattern;
+    while (p < pattern.size() && pattern[p] == u'*')
+        ++p;
+    return p == pattern.size();
 }
 
 } // namespace
@@ -77,19 +86,21 @@ bool isAcceptable(const QString &name)
     return true;
 }
 
-QRegularExpression matcher(const QString &name)
+Matcher::Matcher(const QString &name)
+    : m_pattern(name.toCaseFolded())
+    , m_orWithoutDot(name.endsWith(u".*"))
 {
-    QString pattern;
-    if (name.endsWith(u".*")) {
-        const QStringView stem = QStringView(name).chopped(2);
-        pattern = QStringLiteral("(?:%1)(?:\\..*)?").arg(wildcardToPattern(stem));
-    } else {
-        pattern = wildcardToPattern(name);
-    }
-    return QRegularExpression(QRegularExpression::anchoredPattern(pattern),
-                              QRegularExpression::CaseInsensitiveOption
-                                  | QRegularExpression::DotMatchesEverythingOption
-                                  | QRegularExpression::UseUnicodePropertiesOption);
+}
+
+bool Matcher::matches(const QString &entryName) const
+{
+    const QString folded = entryName.toCaseFolded();
+    return wildcardMatch(m_pattern, folded) || (m_orWithoutDot && wildcardMatch(QStringView(m_pattern).chopped(2), folded));
+}
+
+Matcher matcher(const QString &name)
+{
+    return Matcher(name);
 }
 
 QString decodeNative(const QByteArray &nativeName)
@@ -117,9 +128,9 @@ QString decodeNative(const QByteArray &nativeName)
     return text;
 }
 
-bool matches(const QRegularExpression &matcher, const QByteArray &nativeName)
+bool matches(const Matcher &matcher, const QByteArray &nativeName)
 {
-    return matcher.match(decodeNative(nativeName)).hasMatch();
+    return matcher.matches(decodeNative(nativeName));
 }
 
 } // namespace DeleteName

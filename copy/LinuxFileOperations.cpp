@@ -310,7 +310,7 @@ void LinuxFileOperations::deleteMatching(const QString &folderPath, const QStrin
 {
     if (!DeleteName::isAcceptable(name))
         throw failureFor(FailureNumber::BadFileName);
-    const QRegularExpression matcher = DeleteName::matcher(name);
+    const DeleteName::Matcher matcher = DeleteName::matcher(name);
 
     const int folderFd = openFolder(m_calls, QFile::encodeName(folderPath));
     DIR *const folder = m_calls.fdopendir(folderFd);

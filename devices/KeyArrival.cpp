@@ -2,6 +2,7 @@
 
 #include "devices/DeviceReport.h"
 #include "devices/DriveFacts.h"
+#include "drives/DrivePath.h"
 #include "drives/Failure.h"
 #include "state/SlotPresentation.h"
 #include "ui/DriveList.h"
@@ -35,6 +36,12 @@ void Copieur::SysInfo1_DeviceArrival(qint32 deviceType, qint32 unitMask, const Q
             m_controls.LanceCopie->setEnabled(true);
             if (m_bas.Occupee[i] == FlagFalse) {
                 m_controls.Drive1[i]->setDrive(m_bas.LettreRecue);
+                // An unreadable key sends the lists back to the drive they were on: the key is
+                // then not attached, and the slot must not keep the folder they fell back to.
+                if (DrivePath::parse(m_controls.Dir1[i]->path()).letter != m_bas.LettreRecue.front()) {
+                    m_bas.CheminDest[i].clear();
+                    throw failureFor(FailureNumber::DiskNotReady);
+                }
                 m_bas.Occupee[i] = FlagTrue;
                 m_bas.Lecteur[i] = m_bas.LettreRecue;
                 // The cascade already showed the slot's folder; re-reading it costs little.

@@ -3,8 +3,21 @@
 #include "drives/DrivePath.h"
 
 #include <QDir>
+#include <QFile>
+
+#include <sys/stat.h>
 
 #include <algorithm>
+
+namespace {
+
+quint64 deviceOf(const QString &root)
+{
+    struct stat status = {};
+    return ::stat(QFile::encodeName(root).constData(), &status) == 0 ? quint64(status.st_dev) : 0;
+}
+
+} // namespace
 
 DriveTable::DriveTable(QObject *parent)
     : QObject(parent)
@@ -18,7 +31,7 @@ QChar DriveTable::assign(const QString &root, const QString &source, const QStri
         const QChar letter(c);
         if (drive(letter))
             continue;
-        const Drive added{letter, QDir::cleanPath(root), source, label};
+        const Drive added{letter, QDir::cleanPath(root), source, label, deviceOf(root)};
         const auto at = std::lower_bound(m_drives.begin(), m_drives.end(), letter,
                                          [](const Drive &d, QChar l) { return d.letter < l; });
         m_drives.insert(at, added);
@@ -60,6 +73,14 @@ QChar DriveTable::letterOfRoot(const QString &root) const
             return d.letter;
     }
     return {};
+}
+
+bool DriveTable::holdsItsVolume(QChar letter) const
+{
+    const std::optional<Drive> found = drive(letter);
+    if (!found)
+        return false;
+    return found->letter == QLatin1Char('C') || (found->device != 0 && deviceOf(found->root) == found->device);
 }
 
 QChar DriveTable::letterHolding(const QString &nativePath) const

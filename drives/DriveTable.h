@@ -15,6 +15,7 @@ struct Drive
     QString root;   ///< native mount point, "/" for C
     QString source; ///< the mount's source, e.g. /dev/sdb1
     QString label;  ///< volume label, possibly empty
+    quint64 device = 0; ///< the root's device number when the letter was given
 };
 
 // Linux has no drive letters, so we hand them out: C is the root file system,
@@ -32,6 +33,10 @@ public:
     std::optional<Drive> drive(QChar letter) const;
     QList<Drive> drives() const; ///< by letter
     QChar letterOfRoot(const QString &root) const;
+
+    // False once the volume has left its mount point: a key pulled out keeps its
+    // letter until its removal is handled, while its root is a bare folder.
+    bool holdsItsVolume(QChar letter) const;
 
     // The drive whose root holds the native path (longest root wins); C at worst.
     QChar letterHolding(const QString &nativePath) const;
