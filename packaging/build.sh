@@ -2,7 +2,8 @@
 # Builds EssaimeurMV on Debian 12, installing with apt-get whatever is missing.
 #   build.sh run    builds and starts the program
 #   build.sh test   builds and runs every test, then the unit and widget tests
-#                   once more under AddressSanitizer and UndefinedBehaviorSanitizer
+#                   once more under AddressSanitizer and UndefinedBehaviorSanitizer,
+#                   then bounded libFuzzer runs of the parsers
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
