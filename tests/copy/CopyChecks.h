@@ -1,24 +1,13 @@
 #pragma once
 
 #include "drives/Failure.h"
+#include "support/FailureOf.h"
 
 #include <QDir>
 #include <QRandomGenerator>
 #include <QStringList>
 
 // Helpers shared by the copy tests.
-
-// The failure number f throws, 0 when it returns.
-template<typename F>
-int failureOf(F &&f)
-{
-    try {
-        f();
-    } catch (const Failure &failure) {
-        return failure.number();
-    }
-    return 0;
-}
 
 inline QByteArray randomBytes(qsizetype size, quint32 seed = 1)
 {

@@ -2,24 +2,13 @@
 #include "devices/VolumeLabel.h"
 #include "drives/DriveTable.h"
 #include "drives/Failure.h"
+#include "support/FailureOf.h"
 #include "support/Mounts.h"
 #include "support/TempTree.h"
 
 #include <QTest>
 
 using namespace Qt::StringLiterals;
-
-// The number of the failure the call throws, 0 when it returns.
-template<typename F>
-int failureOf(F &&call)
-{
-    try {
-        call();
-    } catch (const Failure &failure) {
-        return failure.number();
-    }
-    return 0;
-}
 
 class TestDriveFacts : public QObject
 {

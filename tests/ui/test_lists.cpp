@@ -1,5 +1,6 @@
 #include "drives/DriveTable.h"
 #include "drives/Failure.h"
+#include "support/FailureOf.h"
 #include "support/TempTree.h"
 #include "ui/DriveList.h"
 #include "ui/EventGuard.h"
@@ -25,18 +26,6 @@ struct KeyD
     TempTree tree;
     DriveTable drives;
 };
-
-// The failure number f throws, 0 when it throws none.
-template<typename F>
-int failureOf(F &&f)
-{
-    try {
-        f();
-    } catch (const Failure &failure) {
-        return failure.number();
-    }
-    return 0;
-}
 
 // Entries first..last of a list, "" where there is none.
 template<typename L>
