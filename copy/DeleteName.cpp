@@ -53,12 +53,12 @@ bool wildcardMatch(QStringView pattern, QStringView name)
     qsizetype star = -1;
     qsizetype resume = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n])) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == u'*') {
+        if (p < pattern.size() && pattern[p] == u'*') { // before the literal test: names may hold '*'
             star = p++;
             resume = n;
+        } else if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
         } else if (star >= 0) {
             p = star + 1;
             n = ++resume;
