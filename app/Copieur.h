@@ -67,8 +67,6 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    static constexpr qint32 VolumeDevice = 2; ///< the only device type the key handlers act on
-
     void wireEvents();
     void copyToSlot(int slot, const QString &name);
     void deleteInSlot(int slot);

@@ -1,6 +1,7 @@
 #include "app/Copieur.h"
 
 #include "devices/DeviceReport.h"
+#include "devices/NotificationSource.h"
 #include "devices/DriveFacts.h"
 #include "drives/DrivePath.h"
 #include "drives/Failure.h"
@@ -15,7 +16,7 @@
 
 void Copieur::SysInfo1_DeviceArrival(qint32 deviceType, qint32 unitMask, const QString &, qint32 deviceData)
 {
-    if (deviceType != VolumeDevice || deviceData != 0)
+    if (deviceType != VolumeDeviceType || deviceData != 0)
         return;
     try {
         const QString letter = LettreDuMasque(unitMask);

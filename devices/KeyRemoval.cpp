@@ -1,6 +1,7 @@
 #include "app/Copieur.h"
 
 #include "devices/DeviceReport.h"
+#include "devices/NotificationSource.h"
 #include "state/SlotPresentation.h"
 #include "ui/DriveList.h"
 
@@ -8,7 +9,7 @@
 
 void Copieur::SysInfo1_DeviceRemoveComplete(qint32 deviceType, qint32 unitMask, const QString &, qint32 deviceData)
 {
-    if (deviceType != VolumeDevice || deviceData != 0)
+    if (deviceType != VolumeDeviceType || deviceData != 0)
         return;
     m_bas.LettreRecue = LettreDuMasque(unitMask);
     for (int i = FirstSlot; i <= LastSlot; ++i) {

@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr qint32 VolumeDeviceType = 2;
 constexpr qint32 NetworkVolumeData = 2;
 
 bool sysfsPathOnUsb(const QString &sysfsDevice, int depth)

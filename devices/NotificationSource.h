@@ -8,6 +8,9 @@
 
 // What the window's handlers learn of a volume that came or went: the four
 // values of a volume broadcast (device type 2, one bit per letter in the mask).
+// The device type of a volume; the key handlers act on no other.
+constexpr qint32 VolumeDeviceType = 2;
+
 struct VolumeNotification
 {
     qint32 deviceType = 0;
