@@ -4,7 +4,7 @@
 #include "drives/DriveTable.h"
 #include "drives/Failure.h"
 #include "ui/EventGuard.h"
-#include "ui/FolderReading.h"
+#include "drives/FolderReading.h"
 
 #include <QDir>
 #include <QKeyEvent>

@@ -4,7 +4,7 @@
 #include "drives/DriveTable.h"
 #include "ui/FileList.h"
 #include "ui/FolderList.h"
-#include "ui/FolderReading.h"
+#include "drives/FolderReading.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "ui/FolderReading.h"
+#include "drives/FolderReading.h"
 
 #include "drives/DrivePath.h"
 #include "drives/DriveTable.h"
