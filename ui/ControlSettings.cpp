@@ -55,6 +55,11 @@ std::optional<QVariant> normalised(ControlSettings::Kind kind, const QVariant &v
 
 ControlSettings::ControlSettings(std::initializer_list<Key> keys)
 {
+    using namespace Qt::StringLiterals;
+    for (const Key &key : {Key{u"caption"_s, Kind::Text, QString()}, Key{u"font"_s, Kind::Font, QFont()},
+                           Key{u"forecolor"_s, Kind::Colour, 0x000000u}, Key{u"customstyle"_s, Kind::Count, 0},
+                           Key{u"_extentx"_s, Kind::Count, 0}, Key{u"_extenty"_s, Kind::Count, 0}})
+        m_keys.insert(key.name, key);
     for (const Key &key : keys)
         m_keys.insert(key.name, key);
 }

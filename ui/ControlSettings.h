@@ -28,6 +28,8 @@ public:
         QString sameAs = {}; ///< when unset, the value of this other key instead
     };
 
+    // The keys every painted control has (caption, font, forecolor, customstyle,
+    // _extentx, _extenty), then the control's own.
     ControlSettings(std::initializer_list<Key> keys);
 
     // Keys match whatever their case. An unknown key or a value of the wrong
@@ -47,4 +49,30 @@ private:
 
     QHash<QString, Key> m_keys;
     QHash<QString, QVariant> m_values;
+};
+
+// A widget painted from its settings: setSetting() stores a value the settings
+// accept, tells settingChanged() its key in lower case, and repaints.
+template <typename Widget>
+class SetWidget : public Widget
+{
+public:
+    void setSetting(const QString &key, const QVariant &value)
+    {
+        if (!m_settings.set(key, value))
+            return;
+        settingChanged(key.toLower());
+        this->update();
+    }
+    QVariant setting(const QString &key) const { return m_settings.value(key); }
+
+protected:
+    SetWidget(QWidget *parent, std::initializer_list<ControlSettings::Key> keys)
+        : Widget(parent)
+        , m_settings(keys)
+    {
+    }
+    virtual void settingChanged(const QString &) {}
+
+    ControlSettings m_settings;
 };

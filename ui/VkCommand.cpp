@@ -25,37 +25,18 @@ const QColor disabledEtch(0xE6, 0xE6, 0xE6);
 } // namespace
 
 VkCommand::VkCommand(QWidget *parent)
-    : QAbstractButton(parent)
-    , m_settings({
-          {u"caption"_s, Kind::Text, QString()},
-          {u"font"_s, Kind::Font, QFont()},
-          {u"forecolor"_s, Kind::Colour, 0x000000u},
-          {u"backcolor1"_s, Kind::Colour, 0xF0F0F0u},
-          {u"backcolor2"_s, Kind::Colour, 0xB0B0B0u},
-          {u"customstyle"_s, Kind::Count, 0},
-          {u"_extentx"_s, Kind::Count, 0},
-          {u"_extenty"_s, Kind::Count, 0},
-      })
+    : SetWidget(parent, {{u"backcolor1"_s, Kind::Colour, 0xF0F0F0u}, {u"backcolor2"_s, Kind::Colour, 0xB0B0B0u}})
 {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_Hover);
 }
 
-void VkCommand::setSetting(const QString &key, const QVariant &value)
+void VkCommand::settingChanged(const QString &key)
 {
-    if (!m_settings.set(key, value))
-        return;
-    const QString name = key.toLower();
-    if (name == u"caption")
-        setText(m_settings.text(name));
-    else if (name == u"font")
-        setFont(m_settings.font(name));
-    update();
-}
-
-QVariant VkCommand::setting(const QString &key) const
-{
-    return m_settings.value(key);
+    if (key == u"caption")
+        setText(m_settings.text(key));
+    else if (key == u"font")
+        setFont(m_settings.font(key));
 }
 
 QSize VkCommand::sizeHint() const

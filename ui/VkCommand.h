@@ -11,22 +11,17 @@
 // forecolor, backcolor1 (top), backcolor2 (bottom) as 0xBBGGRR, customstyle
 // (0, the standard look, is the only one drawn), _extentx and _extenty (kept
 // only: the window sets the geometry).
-class VkCommand : public QAbstractButton
+class VkCommand : public SetWidget<QAbstractButton>
 {
     Q_OBJECT
 
 public:
     explicit VkCommand(QWidget *parent = nullptr);
 
-    void setSetting(const QString &key, const QVariant &value);
-    QVariant setting(const QString &key) const;
-
     QSize sizeHint() const override;
 
 protected:
+    void settingChanged(const QString &key) override;
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
-
-private:
-    ControlSettings m_settings;
 };

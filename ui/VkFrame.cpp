@@ -19,34 +19,16 @@ using Kind = ControlSettings::Kind;
 } // namespace
 
 VkFrame::VkFrame(QWidget *parent)
-    : QWidget(parent)
-    , m_settings({
-          {u"caption"_s, Kind::Text, QString()},
-          {u"font"_s, Kind::Font, QFont()},
-          {u"forecolor"_s, Kind::Colour, 0x000000u},
-          {u"backcolor1"_s, Kind::Colour, {}, u"backcolor2"_s},
-          {u"backcolor2"_s, Kind::Colour, 0xE0E0E0u},
-          {u"titlecolor1"_s, Kind::Colour, 0x808080u},
-          {u"titlecolor2"_s, Kind::Colour, 0xE0E0E0u},
-          {u"bordercolor"_s, Kind::Colour, 0x808080u},
-          {u"titleheight"_s, Kind::Count, 375},
-          {u"borderwidth"_s, Kind::Count, 1},
-          {u"customstyle"_s, Kind::Count, 0},
-          {u"_extentx"_s, Kind::Count, 0},
-          {u"_extenty"_s, Kind::Count, 0},
-      })
+    : SetWidget(parent, {
+                            {u"backcolor1"_s, Kind::Colour, {}, u"backcolor2"_s},
+                            {u"backcolor2"_s, Kind::Colour, 0xE0E0E0u},
+                            {u"titlecolor1"_s, Kind::Colour, 0x808080u},
+                            {u"titlecolor2"_s, Kind::Colour, 0xE0E0E0u},
+                            {u"bordercolor"_s, Kind::Colour, 0x808080u},
+                            {u"titleheight"_s, Kind::Count, 375},
+                            {u"borderwidth"_s, Kind::Count, 1},
+                        })
 {
-}
-
-void VkFrame::setSetting(const QString &key, const QVariant &value)
-{
-    if (m_settings.set(key, value))
-        update();
-}
-
-QVariant VkFrame::setting(const QString &key) const
-{
-    return m_settings.value(key);
 }
 
 QRect VkFrame::titleRect() const

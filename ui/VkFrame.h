@@ -12,21 +12,16 @@
 // titlecolor2, bordercolor (0xBBGGRR), titleheight (twips), borderwidth
 // (pixels), customstyle (0, the standard look, is the only one drawn),
 // _extentx and _extenty (kept only: the window sets the geometry).
-class VkFrame : public QWidget
+class VkFrame : public SetWidget<QWidget>
 {
     Q_OBJECT
 
 public:
     explicit VkFrame(QWidget *parent = nullptr);
 
-    void setSetting(const QString &key, const QVariant &value);
-    QVariant setting(const QString &key) const;
-
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
     QRect titleRect() const;
-
-    ControlSettings m_settings;
 };

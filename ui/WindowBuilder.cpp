@@ -12,19 +12,70 @@
 #include "ui/WindowDescription.h"
 
 #include <QApplication>
+#include <QHash>
 #include <QLineEdit>
 
-#include <algorithm>
+#include <functional>
 #include <map>
 
 namespace {
 
-QFont fontOf(const FontDesc &desc)
+const QString windowName = QStringLiteral("Copieur");
+
+// Stores a built control in its member of Controls; the row's index picks an array's element.
+using Binder = std::function<void(Controls &, QWidget *, const ControlDesc &)>;
+
+template <typename Widget>
+Widget *as(QWidget *widget, const ControlDesc &desc)
 {
-    QFont font(desc.face);
-    font.setPointSizeF(desc.points);
-    font.setBold(desc.bold);
-    return font;
+    auto *typed = dynamic_cast<Widget *>(widget);
+    if (!typed)
+        qFatal("Window description: %s is not of the kind its member holds", qPrintable(desc.fullName()));
+    return typed;
+}
+
+template <typename Widget>
+Binder bind(Widget *Controls::*member)
+{
+    return [member](Controls &controls, QWidget *widget, const ControlDesc &desc) {
+        if (desc.index >= 0)
+            qFatal("Window description: %s is not an array", qPrintable(desc.fullName()));
+        controls.*member = as<Widget>(widget, desc);
+    };
+}
+
+template <typename Widget, int First, int Last>
+Binder bind(IndexedArray<Widget *, First, Last> Controls::*member)
+{
+    return [member](Controls &controls, QWidget *widget, const ControlDesc &desc) {
+        if (desc.index < First || desc.index > Last)
+            qFatal("Window description: %s is outside its array", qPrintable(desc.fullName()));
+        (controls.*member)[desc.index] = as<Widget>(widget, desc);
+    };
+}
+
+// Each control of the window by the name its rows give it.
+const std::map<QString, Binder> &binders()
+{
+    static const std::map<QString, Binder> table{
+        {QStringLiteral("vkFrame1"), bind(&Controls::vkFrame1)},
+        {QStringLiteral("vkFrame2"), bind(&Controls::vkFrame2)},
+        {QStringLiteral("Drive1"), bind(&Controls::Drive1)},
+        {QStringLiteral("Dir1"), bind(&Controls::Dir1)},
+        {QStringLiteral("File1"), bind(&Controls::File1)},
+        {QStringLiteral("Coche"), bind(&Controls::Coche)},
+        {QStringLiteral("Controle"), bind(&Controls::Controle)},
+        {QStringLiteral("Chemin"), bind(&Controls::Chemin)},
+        {QStringLiteral("Destin"), bind(&Controls::Destin)},
+        {QStringLiteral("Label1"), bind(&Controls::Label1)},
+        {QStringLiteral("FichKill"), bind(&Controls::FichKill)},
+        {QStringLiteral("Text1"), bind(&Controls::Text1)},
+        {QStringLiteral("Cnon"), bind(&Controls::Cnon)},
+        {QStringLiteral("Coui"), bind(&Controls::Coui)},
+        {QStringLiteral("LanceCopie"), bind(&Controls::LanceCopie)},
+        {QStringLiteral("Quitter"), bind(&Controls::Quitter)},
+    };
+    return table;
 }
 
 // Colours the widget's own background; for lists and boxes that is their base.
@@ -65,8 +116,6 @@ public:
 
         for (const ControlDesc &desc : windowDescription()) {
             QWidget *widget = create(desc);
-            if (!widget)
-                continue;
             place(*widget, desc);
             if (desc.tabIndex >= 0 && widget->focusPolicy() != Qt::NoFocus)
                 m_tabOrder.emplace(desc.tabIndex, widget);
@@ -83,54 +132,60 @@ public:
 private:
     QWidget *create(const ControlDesc &desc)
     {
-        QWidget *parent = desc.container == QLatin1String("vkFrame1") ? static_cast<QWidget *>(m_controls.vkFrame1)
-            : desc.container == QLatin1String("vkFrame2")             ? static_cast<QWidget *>(m_controls.vkFrame2)
-                                                                      : &m_window;
+        QWidget *parent = desc.container == windowName ? &m_window : m_created.value(desc.container);
+        if (!parent)
+            qFatal("Window description: %s stands in %s, which is not built before it", qPrintable(desc.fullName()),
+                   qPrintable(desc.container));
+        QWidget *widget = nullptr;
         switch (desc.kind) {
-        case ControlKind::Panel: {
-            auto *panel = new VkFrame(parent);
-            for (const auto &[key, value] : desc.settings)
-                panel->setSetting(key, value);
-            (desc.name == QLatin1String("vkFrame1") ? m_controls.vkFrame1 : m_controls.vkFrame2) = panel;
-            return panel;
-        }
-        case ControlKind::Button: {
-            auto *button = new VkCommand(parent);
-            for (const auto &[key, value] : desc.settings)
-                button->setSetting(key, value);
-            (desc.name == QLatin1String("LanceCopie") ? m_controls.LanceCopie : m_controls.Quitter) = button;
-            return button;
-        }
+        case ControlKind::Panel:
+            widget = withSettings(new VkFrame(parent), desc);
+            break;
+        case ControlKind::Button:
+            widget = withSettings(new VkCommand(parent), desc);
+            break;
         case ControlKind::DriveList:
-            return m_controls.Drive1[desc.index] = new DriveList(m_drives, parent);
+            widget = new DriveList(m_drives, parent);
+            break;
         case ControlKind::FolderList:
-            return m_controls.Dir1[desc.index] = new FolderList(m_drives, parent);
+            widget = new FolderList(m_drives, parent);
+            break;
         case ControlKind::FileList:
-            return m_controls.File1[desc.index] = new FileList(m_drives, parent);
+            widget = new FileList(m_drives, parent);
+            break;
         case ControlKind::Label:
-            return createLabel(desc, parent);
+            widget = createLabel(desc, parent);
+            break;
         case ControlKind::TextBox: {
             auto *box = new QLineEdit(desc.caption, parent);
             box->setCursorPosition(0);
-            (desc.name == QLatin1String("FichKill") ? m_controls.FichKill : m_controls.Text1) = box;
-            return box;
+            widget = box;
+            break;
         }
         case ControlKind::Image: {
             auto *image = new TickImage(parent);
             image->setPicture(desc.picture == PictureId::Ticked ? m_ticked : m_notTicked);
-            if (desc.name == QLatin1String("Coche"))
-                m_controls.Coche[desc.index] = image;
-            else
-                (desc.name == QLatin1String("Coui") ? m_controls.Coui : m_controls.Cnon) = image;
-            return image;
+            widget = image;
+            break;
         }
-        case ControlKind::NotificationSource:
-            return nullptr; // volume notifications come from the watcher, not from a widget
         }
-        return nullptr;
+        const auto binder = binders().find(desc.name);
+        if (!widget || binder == binders().end())
+            qFatal("Window description: no control of the window is named %s", qPrintable(desc.fullName()));
+        binder->second(m_controls, widget, desc);
+        m_created.insert(desc.fullName(), widget);
+        return widget;
     }
 
-    QWidget *createLabel(const ControlDesc &desc, QWidget *parent)
+    template <typename Settable>
+    static Settable *withSettings(Settable *control, const ControlDesc &desc)
+    {
+        for (const auto &[key, value] : desc.settings)
+            control->setSetting(key, value);
+        return control;
+    }
+
+    static Label *createLabel(const ControlDesc &desc, QWidget *parent)
     {
         auto *label = new Label(parent);
         label->setCaption(desc.caption);
@@ -138,14 +193,6 @@ private:
         label->setAlignment(desc.centred ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignTop);
         if (desc.border)
             label->setFrameStyle(QFrame::Box | QFrame::Plain);
-        if (desc.name == QLatin1String("Controle"))
-            m_controls.Controle[desc.index] = label;
-        else if (desc.name == QLatin1String("Chemin"))
-            m_controls.Chemin = label;
-        else if (desc.name == QLatin1String("Destin"))
-            m_controls.Destin = label;
-        else
-            m_controls.Label1 = label;
         return label;
     }
 
@@ -158,7 +205,7 @@ private:
         widget.setGeometry(twipsToPixels(desc.left), twipsToPixels(desc.top), twipsToPixels(desc.width),
                            twipsToPixels(desc.height));
         if (desc.font)
-            widget.setFont(fontOf(*desc.font));
+            widget.setFont(desc.font->toFont());
         if (desc.backColour) {
             if (auto *label = qobject_cast<Label *>(&widget))
                 label->setBackColor(*desc.backColour);
@@ -173,6 +220,7 @@ private:
     Picture m_notTicked;
     Picture m_ticked;
     Controls m_controls;
+    QHash<QString, QWidget *> m_created; ///< by full name
     std::multimap<int, QWidget *> m_tabOrder;
 };
 

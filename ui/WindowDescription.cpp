@@ -2,8 +2,6 @@
 
 #include "state/SlotArray.h"
 
-#include <QFont>
-
 namespace {
 
 const QString Window = QStringLiteral("Copieur");
@@ -11,14 +9,6 @@ const QString SourcePanel = QStringLiteral("vkFrame1");
 const QString SlotPanel = QStringLiteral("vkFrame2");
 
 FontDesc arial(double points, bool bold) { return FontDesc{QStringLiteral("Arial"), points, bold}; }
-
-QVariant fontSetting(const FontDesc &desc)
-{
-    QFont font(desc.face);
-    font.setPointSizeF(desc.points);
-    font.setBold(desc.bold);
-    return font;
-}
 
 // Where each slot's five controls stand in the slot panel, slots 1 to 8.
 struct SlotPlaces
@@ -81,7 +71,7 @@ QList<std::pair<QString, QVariant>> panelSettings(const QString &caption, const 
                                                   quint32 title1, quint32 title2)
 {
     return {{QStringLiteral("caption"), caption},
-            {QStringLiteral("font"), fontSetting(font)},
+            {QStringLiteral("font"), font.toFont()},
             {QStringLiteral("forecolor"), quint32(0x000000)},
             {QStringLiteral("backcolor2"), back},
             {QStringLiteral("titlecolor1"), title1},
@@ -94,7 +84,7 @@ QList<std::pair<QString, QVariant>> panelSettings(const QString &caption, const 
 QList<std::pair<QString, QVariant>> buttonSettings(const QString &caption, quint32 back1, quint32 back2)
 {
     return {{QStringLiteral("caption"), caption},
-            {QStringLiteral("font"), fontSetting(arial(15.75, true))},
+            {QStringLiteral("font"), arial(15.75, true).toFont()},
             {QStringLiteral("forecolor"), quint32(0xFFFFFF)},
             {QStringLiteral("backcolor1"), back1},
             {QStringLiteral("backcolor2"), back2},
@@ -111,8 +101,6 @@ std::vector<ControlDesc> describe()
                     .font = FontDesc{QStringLiteral("Arial Narrow"), 12, true}, .tabIndex = 35});
     rows.push_back({.name = QStringLiteral("Text1"), .kind = ControlKind::TextBox, .container = Window, .left = 5280,
                     .top = 8880, .width = 10485, .height = 3465, .caption = QStringLiteral("Text1"), .tabIndex = 33});
-    rows.push_back({.name = QStringLiteral("SysInfo1"), .kind = ControlKind::NotificationSource, .container = Window,
-                    .left = 4320, .top = 9480, .visible = false});
 
     rows.push_back({.name = SlotPanel, .kind = ControlKind::Panel, .container = Window, .left = 7500, .top = 60,
                     .width = 9660, .height = 7845, .tabIndex = 8,
@@ -168,6 +156,14 @@ std::vector<ControlDesc> describe()
 }
 
 } // namespace
+
+QFont FontDesc::toFont() const
+{
+    QFont font(face);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
 
 const WindowSettings &windowSettings()
 {

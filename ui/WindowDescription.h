@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QList>
 #include <QString>
 #include <QVariant>
@@ -11,7 +12,7 @@
 // The window as data: one row per control, in creation order. Positions and
 // sizes are in twips (15 to a pixel), relative to the control's container.
 
-enum class ControlKind { Panel, Button, DriveList, FolderList, FileList, Label, TextBox, Image, NotificationSource };
+enum class ControlKind { Panel, Button, DriveList, FolderList, FileList, Label, TextBox, Image };
 enum class PictureId { None, NotTicked, Ticked };
 
 struct FontDesc
@@ -19,6 +20,8 @@ struct FontDesc
     QString face;
     double points = 0;
     bool bold = false;
+
+    QFont toFont() const;
 };
 
 struct ControlDesc

@@ -84,8 +84,6 @@ private slots:
         WindowFixture fixture;
         int widgets = 0;
         for (const ControlDesc &desc : windowDescription()) {
-            if (desc.kind == ControlKind::NotificationSource)
-                continue;
             QVERIFY2(control(fixture, desc.fullName()), qPrintable(desc.fullName()));
             ++widgets;
         }
