@@ -1,130 +1,76 @@
-#include "support/WindowFixture.h"
+#include "support/WindowChecks.h"
 #include "ui/Colours.h"
-#include "ui/VkFrame.h"
-#include "ui/WindowDescription.h"
 
 #include <QApplication>
 #include <QTest>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 class TestWindow : public QObject
 {
     Q_OBJECT
 
-    QWidget *control(WindowFixture &fixture, const QString &name)
-    {
-        return fixture.window->findChild<QWidget *>(name);
-    }
-
 private slots:
+    // A few controls, each placed differently: in a panel, in the slot panel's grid, on the window, hidden.
     void controlsStandWhereDescribed_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("container");
         QTest::addColumn<QRect>("pixels");
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<QString>("face");
-        QTest::addColumn<double>("points");
-        QTest::addColumn<bool>("bold");
-        const QString none;
-        QTest::newRow("source panel") << "vkFrame1" << "" << QRect(4, 6, 488, 523) << none << none << 0.0 << false;
-        QTest::newRow("slot panel") << "vkFrame2" << "" << QRect(500, 4, 644, 523) << none << none << 0.0 << false;
-        QTest::newRow("source drives") << "Drive1(0)" << "vkFrame1" << QRect(4, 34, 225, 27) << none << "Arial" << 12.0 << true;
-        QTest::newRow("source folders") << "Dir1(0)" << "vkFrame1" << QRect(4, 76, 225, 405) << none << "Arial" << 11.25 << false;
-        QTest::newRow("source files") << "File1(0)" << "vkFrame1" << QRect(232, 34, 249, 448) << none << "Arial" << 11.25 << false;
-        QTest::newRow("Chemin") << "Chemin" << "vkFrame1" << QRect(8, 490, 469, 20) << "Origine" << "Arial" << 12.0 << true;
-        QTest::newRow("slot 1 drives, wide") << "Drive1(1)" << "vkFrame2" << QRect(8, 34, 153, 26) << none << "Arial" << 11.25 << true;
-        QTest::newRow("slot 2 drives") << "Drive1(2)" << "vkFrame2" << QRect(167, 34, 151, 26) << none << "Arial" << 11.25 << true;
-        QTest::newRow("slot 3 folders") << "Dir1(3)" << "vkFrame2" << QRect(324, 62, 153, 78) << none << "Arial" << 9.75 << false;
-        QTest::newRow("slot 8 files") << "File1(8)" << "vkFrame2" << QRect(486, 370, 153, 70) << none << "Arial" << 9.75 << false;
-        QTest::newRow("slot 6 tick") << "Coche(6)" << "vkFrame2" << QRect(170, 452, 32, 32) << none << none << 0.0 << false;
-        QTest::newRow("slot 4 status") << "Controle(4)" << "vkFrame2" << QRect(525, 216, 110, 26) << "inactif" << "Arial" << 14.25 << true;
-        QTest::newRow("slot 5 status") << "Controle(5)" << "vkFrame2" << QRect(46, 452, 110, 26) << "inactif" << "Arial" << 14.25 << true;
-        QTest::newRow("Destin") << "Destin" << "vkFrame2" << QRect(8, 490, 625, 20) << "Destination" << "Arial" << 12.0 << true;
-        QTest::newRow("Label1") << "Label1" << "" << QRect(6, 544, 137, 26) << "Si nécessaire :" << "Arial" << 14.25 << true;
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QFont>("font");
+        QTest::addColumn<bool>("visible");
+        const auto font = [](const QString &face, double points, bool bold) {
+            QFont font(face);
+            font.setPointSizeF(points);
+            font.setBold(bold);
+            return font;
+        };
+        QTest::newRow("source folders") << "Dir1(0)" << "vkFrame1" << QRect(4, 76, 225, 405) << "" << font(u"Arial"_s, 11.25, false)
+                                        << true;
+        QTest::newRow("slot 8 files") << "File1(8)" << "vkFrame2" << QRect(486, 370, 153, 70) << "" << font(u"Arial"_s, 9.75, false)
+                                      << true;
         QTest::newRow("FichKill") << "FichKill" << "" << QRect(150, 542, 631, 29)
                                   << "Inscrire ici ou sélectionner dans une des clés un éventuel fichier à supprimer sur toutes les clés"
-                                  << "Arial Narrow" << 12.0 << true;
-        QTest::newRow("Text1") << "Text1" << "" << QRect(352, 592, 699, 231) << "Text1" << none << 0.0 << false;
-        QTest::newRow("Cnon") << "Cnon" << "" << QRect(224, 634, 32, 32) << none << none << 0.0 << false;
-        QTest::newRow("Coui") << "Coui" << "" << QRect(178, 634, 32, 32) << none << none << 0.0 << false;
-        QTest::newRow("Controle(0)") << "Controle(0)" << "" << QRect(54, 638, 110, 26) << "En attente" << "Arial" << 14.25 << true;
-        QTest::newRow("LanceCopie") << "LanceCopie" << "" << QRect(796, 536, 201, 43) << none << none << 0.0 << false;
-        QTest::newRow("Quitter") << "Quitter" << "" << QRect(1014, 534, 127, 43) << none << none << 0.0 << false;
+                                  << font(u"Arial Narrow"_s, 12, true) << true;
+        QTest::newRow("Controle(0)") << "Controle(0)" << "" << QRect(54, 638, 110, 26) << "En attente" << font(u"Arial"_s, 14.25, true)
+                                     << false;
     }
     void controlsStandWhereDescribed()
     {
         QFETCH(QString, name);
         QFETCH(QString, container);
         QFETCH(QRect, pixels);
-        QFETCH(QString, caption);
-        QFETCH(QString, face);
-        QFETCH(double, points);
-        QFETCH(bool, bold);
+        QFETCH(QString, text);
+        QFETCH(QFont, font);
+        QFETCH(bool, visible);
         WindowFixture fixture;
-        QWidget *widget = control(fixture, name);
+        QWidget *widget = fixture.window->findChild<QWidget *>(name);
         QVERIFY2(widget, qPrintable(name));
         QCOMPARE(widget->accessibleName(), name);
         QCOMPARE(widget->geometry(), pixels);
-        QCOMPARE(widget->parentWidget() == fixture.window.get() ? QString() : widget->parentWidget()->objectName(),
-                 container);
-        if (auto *label = qobject_cast<QLabel *>(widget); label && !caption.isEmpty())
-            QCOMPARE(label->text(), caption);
-        if (auto *box = qobject_cast<QLineEdit *>(widget))
-            QCOMPARE(box->text(), caption);
-        if (!face.isEmpty()) {
-            QCOMPARE(widget->font().family(), face);
-            QCOMPARE(widget->font().pointSizeF(), points);
-            QCOMPARE(widget->font().bold(), bold);
-        }
+        QCOMPARE(widget->parentWidget() == fixture.window.get() ? QString() : widget->parentWidget()->objectName(), container);
+        QCOMPARE(widget->property(qobject_cast<QLabel *>(widget) ? "text" : "displayText").toString(), text);
+        QCOMPARE(widget->font().family(), font.family());
+        QCOMPARE(widget->font().pointSizeF(), font.pointSizeF());
+        QCOMPARE(widget->font().bold(), font.bold());
+        QCOMPARE(widget->isVisibleTo(fixture.window.get()), visible);
     }
 
-    void everyDescribedControlExists()
-    {
-        WindowFixture fixture;
-        int widgets = 0;
-        for (const ControlDesc &desc : windowDescription()) {
-            QVERIFY2(control(fixture, desc.fullName()), qPrintable(desc.fullName()));
-            ++widgets;
-        }
-        QCOMPARE(widgets, 2 + 9 * 3 + 8 + 9 + 3 + 2 + 2 + 2); // panels, lists, ticks, status boxes, labels, boxes, buttons, pictures
-    }
-
+    // The navy is the window's own: the controls keep the platform's colours unless described otherwise.
     void windowFrameAndColours()
     {
         WindowFixture fixture;
-        QCOMPARE(fixture.window->windowTitle(), QStringLiteral("Essaimeur par Mervane   Version 1.02"));
+        QCOMPARE(fixture.window->windowTitle(), u"Essaimeur par Mervane   Version 1.02"_s);
         QCOMPARE(fixture.window->size(), QSize(1148, 584));
         QCOMPARE(toBgr(fixture.window->palette().color(fixture.window->backgroundRole())), 0x800000u);
-        QCOMPARE(fixture.colour(3), 0xE0E0E0u);
-        QCOMPARE(fixture.controls().Controle[0]->backColor(), 0xFFFF00u);
         QCOMPARE(toBgr(fixture.controls().Drive1[1]->palette().color(QPalette::Base)), 0xFFFFFFu);
-        // The others keep the platform's colours, not the window's navy.
-        QCOMPARE(fixture.controls().Drive1[2]->palette().color(QPalette::Base), QApplication::palette().color(QPalette::Base));
-        QCOMPARE(fixture.controls().File1[0]->palette().color(QPalette::Base), QApplication::palette().color(QPalette::Base));
-        QCOMPARE(fixture.controls().FichKill->palette().color(QPalette::Base), QApplication::palette().color(QPalette::Base));
-        QCOMPARE(fixture.controls().vkFrame1->setting(QStringLiteral("backcolor2")).toUInt(), 0x00C0C0u);
-        QCOMPARE(fixture.controls().vkFrame2->setting(QStringLiteral("titlecolor2")).toUInt(), 0xC0E0FFu);
-    }
-
-    void hiddenControlsStayHiddenAtAnySize()
-    {
-        WindowFixture fixture;
-        fixture.window->show();
-        const int clientHeight = 584;
-        for (QWidget *hidden : {static_cast<QWidget *>(fixture.controls().Cnon),
-                                static_cast<QWidget *>(fixture.controls().Coui),
-                                static_cast<QWidget *>(fixture.controls().Controle[0])}) {
-            QVERIFY(!hidden->isVisible());
-            QVERIFY(hidden->y() >= clientHeight);
-        }
-        QVERIFY(fixture.controls().Text1->isVisible());
-        QVERIFY(fixture.controls().Text1->y() >= clientHeight);
-
+        for (QWidget *control : {static_cast<QWidget *>(fixture.controls().Drive1[2]), static_cast<QWidget *>(fixture.controls().FichKill)})
+            QCOMPARE(control->palette().color(QPalette::Base), QApplication::palette().color(QPalette::Base));
         const QRect before = fixture.controls().File1[8]->geometry();
-        fixture.window->resize(1600, 1000);
+        fixture.window->resize(1600, 1000); // nothing moves with the window's size
         QCOMPARE(fixture.controls().File1[8]->geometry(), before);
-        QVERIFY(!fixture.controls().Cnon->isVisible());
     }
 
     void tabOrderFollowsTheTabIndexes()
@@ -132,11 +78,10 @@ private slots:
         WindowFixture fixture;
         QStringList expected = {"LanceCopie", "Quitter", "Dir1(0)", "File1(0)", "Drive1(0)"};
         for (int i = 1; i <= 8; ++i)
-            expected << QStringLiteral("Dir1(%1)").arg(i) << QStringLiteral("Drive1(%1)").arg(i);
+            expected << u"Dir1(%1)"_s.arg(i) << u"Drive1(%1)"_s.arg(i);
         expected << "Text1" << "FichKill";
         for (int i = 1; i <= 8; ++i)
-            expected << QStringLiteral("File1(%1)").arg(i);
-
+            expected << u"File1(%1)"_s.arg(i);
         QStringList chain;
         QWidget *widget = fixture.controls().LanceCopie;
         do {
@@ -147,47 +92,53 @@ private slots:
         QCOMPARE(chain, expected);
     }
 
-    void startUpLeavesEverySlotIdle()
+    // Clicks on ticks (positive slot) and status boxes (negative) toggle the slot and set the launch button.
+    void clicksToggleTheSelection_data()
     {
+        QTest::addColumn<QList<int>>("clicks");
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<bool>("launchEnabled");
+        QTest::newRow("none") << QList<int>{} << "- - - - - - - -" << false;
+        QTest::newRow("5 then 5 again on its box") << QList<int>{5, -5} << "- - - - - - - -" << false;
+        QTest::newRow("3 and 7, deselect 3") << QList<int>{3, 7, -3} << "- - - - - - -* -" << true;
+        QTest::newRow("all eight") << QList<int>{1, 2, 3, 4, 5, 6, 7, -8} << "-* -* -* -* -* -* -* -*" << true;
+    }
+    void clicksToggleTheSelection()
+    {
+        QFETCH(QList<int>, clicks);
+        QFETCH(QString, state);
+        QFETCH(bool, launchEnabled);
         WindowFixture fixture;
-        QVERIFY(!fixture.controls().LanceCopie->isEnabled());
-        QCOMPARE(fixture.bas().ModeKill, FlagFalse);
-        QVERIFY(fixture.bas().FichSource.isEmpty());
-        QVERIFY(fixture.bas().LettreRecue.isEmpty());
-        QVERIFY(fixture.bas().NomKill.isEmpty());
-        QVERIFY(fixture.bas().MsgErreur.isEmpty());
-        QVERIFY(fixture.controls().Coui->picture() != fixture.controls().Cnon->picture());
-        for (int i = 0; i <= 8; ++i) {
-            QCOMPARE(fixture.bas().Cochee[i], FlagFalse);
-            QCOMPARE(fixture.bas().Occupee[i], FlagFalse);
-            QVERIFY(fixture.bas().CheminDest[i].isEmpty());
-            QVERIFY(fixture.bas().Lecteur[i].isEmpty());
-            if (i == 0)
-                continue;
-            QCOMPARE(fixture.status(i), QStringLiteral("inactif"));
-            QCOMPARE(fixture.colour(i), 0xE0E0E0u);
-            QCOMPARE(fixture.controls().Coche[i]->picture(), fixture.controls().Cnon->picture());
+        for (int slot : clicks) {
+            QWidget *target = slot > 0 ? static_cast<QWidget *>(fixture.controls().Coche[slot]) : fixture.controls().Controle[-slot];
+            QTest::mouseClick(target, Qt::LeftButton, {}, target->rect().center());
         }
+        QCOMPARE(slotsOf(fixture), state);
+        QCOMPARE(fixture.controls().LanceCopie->isEnabled(), launchEnabled);
     }
 
-    void slotTableChecksItsIndexes()
+    void toggleGoesByTheFlagNotByWhatIsShown()
     {
-        CopieurBas bas;
-        QVERIFY_THROWS_EXCEPTION(Failure, bas.Cochee[9]);
-        QVERIFY_THROWS_EXCEPTION(Failure, bas.CheminDest[-1]);
-        Controls controls;
-        QVERIFY_THROWS_EXCEPTION(Failure, controls.Coche[0]);
+        WindowFixture fixture;
+        fixture.window->Cochage(4);
+        // A run left the slot green "Terminé": still selected, so one click deselects it.
+        fixture.controls().Controle[4]->setCaption(u"Terminé"_s);
+        fixture.controls().Controle[4]->setBackColor(0x00FF00);
+        fixture.window->Controle_Click(4);
+        fixture.bas().Cochee[6] = 1; // any non-zero flag counts as selected
+        fixture.window->Coche_Click(6);
+        QCOMPARE(slotsOf(fixture), u"- - - - - - - -"_s);
+        QVERIFY(!fixture.controls().LanceCopie->isEnabled());
     }
 
     void disabledLaunchButtonStartsNoRun()
     {
-        TempTree key;
         ScriptedFileOperations files;
         WindowFixture fixture(&files);
         fixture.bas().Cochee[1] = FlagTrue;
         QTest::mouseClick(fixture.controls().LanceCopie, Qt::LeftButton);
         QVERIFY(files.copies.isEmpty());
-        QCOMPARE(fixture.status(1), QStringLiteral("inactif"));
+        QCOMPARE(fixture.status(1), u"inactif"_s);
     }
 
     void quitterEndsTheProgram()

@@ -1,33 +1,22 @@
-#include "support/WindowFixture.h"
+#include "support/WindowChecks.h"
 
+#include <QScopeGuard>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 // A source volume D and a key E, both temporary folders.
-class BrowseFixture : public WindowFixture
+struct BrowseFixture : WindowFixture
 {
-public:
     BrowseFixture()
     {
-        source.createFile(QStringLiteral("Data/name.txt"));
-        source.createFile(QStringLiteral("Data/other.txt"));
-        source.createFile(QStringLiteral("top.txt"));
-        key.createFile(QStringLiteral("Photos/plage.jpg"));
-        key.createFile(QStringLiteral("Docs/lettre.odt"));
-        key.createFile(QStringLiteral("old.txt"));
+        for (const QString &name : {u"Data/name.txt"_s, u"Data/other.txt"_s, u"top.txt"_s})
+            source.createFile(name);
+        for (const QString &name : {u"Photos/plage.jpg"_s, u"Docs/lettre.odt"_s, u"old.txt"_s})
+            key.createFile(name);
         addDrive(source);
-        addDrive(key, QStringLiteral("CLE"));
+        addDrive(key, u"CLE"_s);
     }
-
-    void pick(int index, const QString &name)
-    {
-        FileList &files = *controls().File1[index];
-        for (int n = 0; n < files.listCount(); ++n) {
-            if (files.list(n) == name)
-                files.setListIndex(n);
-        }
-        window->File1_Click(index);
-    }
-
     TempTree source, key;
 };
 
@@ -38,122 +27,94 @@ class TestBrowsing : public QObject
 private slots:
     void slotDestinationFollowsTheLastChange_data()
     {
-        QTest::addColumn<QString>("folder"); // opened in Dir1(2) after the drive change, "" for none
+        QTest::addColumn<QString>("working"); // the working folder, in the key, during the drive change
+        QTest::addColumn<QString>("folders"); // opened in Dir1(2) after the drive change
         QTest::addColumn<QString>("destination");
-        QTest::newRow("drive change to a root") << "" << "E:\\";
-        QTest::newRow("folder change to a subfolder") << "E:\\Photos" << "E:\\Photos\\";
-        QTest::newRow("folder change back to the root") << "E:\\Photos|E:\\" << "E:\\\\";
+        QTest::addColumn<QString>("files");
+        QTest::newRow("drive change to a root") << "" << "" << "E:\\" << "old.txt";
+        QTest::newRow("drive change into the working folder") << "Docs" << "" << "E:\\Docs\\" << "lettre.odt";
+        QTest::newRow("folder change to a subfolder") << "" << "E:\\Photos" << "E:\\Photos\\" << "plage.jpg";
+        QTest::newRow("folder change back to the root") << "" << "E:\\Photos|E:\\" << "E:\\\\" << "old.txt";
     }
     void slotDestinationFollowsTheLastChange()
     {
-        QFETCH(QString, folder);
+        QFETCH(QString, working);
+        QFETCH(QString, folders);
         QFETCH(QString, destination);
+        QFETCH(QString, files);
         BrowseFixture fixture;
-        fixture.controls().Drive1[2]->setDrive(QStringLiteral("E"));
-        for (const QString &path : folder.split(QLatin1Char('|'), Qt::SkipEmptyParts))
+        {
+            const auto restore = qScopeGuard([saved = QDir::currentPath()] { QDir::setCurrent(saved); });
+            QVERIFY(working.isEmpty() || QDir::setCurrent(fixture.key.path(working)));
+            fixture.controls().Drive1[2]->setDrive(u"E"_s);
+        }
+        for (const QString &path : folders.split(u'|', Qt::SkipEmptyParts))
             fixture.controls().Dir1[2]->setPath(path);
         QCOMPARE(fixture.bas().CheminDest[2], destination);
         QCOMPARE(fixture.controls().Destin->caption(), destination);
+        QCOMPARE(entries(*fixture.controls().File1[2]), QStringList{files});
         QVERIFY(fixture.bas().CheminDest[1].isEmpty());
-        if (folder == QLatin1String("E:\\Photos")) {
-            QCOMPARE(fixture.controls().File1[2]->listCount(), 1);
-            QCOMPARE(fixture.controls().File1[2]->list(0), QStringLiteral("plage.jpg"));
-        }
     }
 
-    void driveChangeIntoASubfolderEndsWithASeparator()
-    {
-        BrowseFixture fixture;
-        const QString saved = QDir::currentPath();
-        QDir::setCurrent(fixture.key.path(QStringLiteral("Docs")));
-        fixture.controls().Drive1[3]->setDrive(QStringLiteral("E"));
-        QDir::setCurrent(saved);
-        QCOMPARE(fixture.controls().Dir1[3]->path(), QStringLiteral("E:\\Docs"));
-        QCOMPARE(fixture.bas().CheminDest[3], QStringLiteral("E:\\Docs\\"));
-    }
-
+    // The source is the file picked, in the folder the list shows; a folder or drive change writes no source.
     void sourceFileIsThePickedFileInTheShownFolder()
     {
         BrowseFixture fixture;
-        fixture.controls().Drive1[0]->setDrive(QStringLiteral("D"));
-        QCOMPARE(fixture.controls().Chemin->caption(), QStringLiteral("D:\\"));
-        fixture.controls().Dir1[0]->setPath(QStringLiteral("D:\\Data"));
-        QCOMPARE(fixture.controls().Chemin->caption(), QStringLiteral("D:\\")); // a folder change writes no label
+        fixture.controls().Drive1[0]->setDrive(u"D"_s);
+        QCOMPARE(fixture.controls().Chemin->caption(), u"D:\\"_s);
+        QVERIFY(pick(fixture, 0, u"top.txt"_s));
+        QCOMPARE(fixture.bas().FichSource, u"D:\\\\top.txt"_s); // at a root, two separators
+        fixture.controls().Dir1[0]->setPath(u"D:\\Data"_s);
+        QCOMPARE(fixture.controls().Chemin->caption(), u"top.txt"_s);
         QVERIFY(fixture.bas().CheminDest[0].isEmpty());
 
         fixture.controls().Dir1[0]->setListIndex(-2); // moved to the parent, not opened
-        fixture.pick(0, QStringLiteral("name.txt"));
-        QCOMPARE(fixture.bas().FichSource, QStringLiteral("D:\\Data\\name.txt"));
-        QCOMPARE(fixture.controls().Chemin->caption(), QStringLiteral("name.txt"));
-
-        // Another drive on the source side shows its folder but keeps the source file.
-        fixture.controls().Drive1[0]->setDrive(QStringLiteral("E"));
-        QCOMPARE(fixture.controls().Chemin->caption(), QStringLiteral("E:\\"));
-        QCOMPARE(fixture.bas().FichSource, QStringLiteral("D:\\Data\\name.txt"));
-    }
-
-    void sourceFileAtARootHasTwoSeparators()
-    {
-        BrowseFixture fixture;
-        fixture.controls().Drive1[0]->setDrive(QStringLiteral("D"));
-        fixture.pick(0, QStringLiteral("top.txt"));
-        QCOMPARE(fixture.bas().FichSource, QStringLiteral("D:\\\\top.txt"));
+        QVERIFY(pick(fixture, 0, u"name.txt"_s));
+        QCOMPARE(fixture.bas().FichSource, u"D:\\Data\\name.txt"_s);
+        QCOMPARE(fixture.controls().Chemin->caption(), u"name.txt"_s);
+        fixture.controls().Drive1[0]->setDrive(u"E"_s);
+        QCOMPARE(fixture.controls().Chemin->caption(), u"E:\\"_s);
+        QCOMPARE(fixture.bas().FichSource, u"D:\\Data\\name.txt"_s);
     }
 
     void slotFileClickReplacesTheDeleteName()
     {
         BrowseFixture fixture;
-        fixture.controls().Drive1[4]->setDrive(QStringLiteral("E"));
-        fixture.controls().FichKill->setText(QStringLiteral("quelque chose.txt"));
-        fixture.pick(4, QStringLiteral("old.txt"));
-        QCOMPARE(fixture.bas().NomKill, QStringLiteral("old.txt"));
-        QCOMPARE(fixture.controls().FichKill->text(), QStringLiteral("old.txt"));
+        fixture.controls().Drive1[4]->setDrive(u"E"_s);
+        fixture.controls().FichKill->setText(u"quelque chose.txt"_s);
+        QVERIFY(pick(fixture, 4, u"old.txt"_s));
+        QCOMPARE(fixture.bas().NomKill, u"old.txt"_s);
+        QCOMPARE(fixture.controls().FichKill->text(), u"old.txt"_s);
         QVERIFY(fixture.bas().FichSource.isEmpty());
     }
 
-    void clickWithoutAnEntryRecordsNothing()
+    // A drive that cannot be read sends the slot back, silently, to the key's current folder;
+    // when the key cannot be read either, the slot stays on the last folder it read.
+    void unreadableDriveGoesBackSilently_data()
     {
-        BrowseFixture fixture;
-        fixture.controls().Drive1[0]->setDrive(QStringLiteral("D"));
-        fixture.controls().Drive1[5]->setDrive(QStringLiteral("E"));
-        fixture.window->File1_Click(0);
-        fixture.window->File1_Click(5);
-        QVERIFY(fixture.bas().FichSource.isEmpty());
-        QVERIFY(fixture.bas().NomKill.isEmpty());
-        QCOMPARE(fixture.controls().Chemin->caption(), QStringLiteral("D:\\"));
+        QTest::addColumn<bool>("keyReadable");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("destination");
+        QTest::newRow("back to the key's root") << true << "E:\\" << "E:\\";
+        QTest::newRow("key unreadable too") << false << "E:\\Photos" << "E:\\Photos\\";
     }
-
     void unreadableDriveGoesBackSilently()
     {
+        QFETCH(bool, keyReadable);
+        QFETCH(QString, folder);
+        QFETCH(QString, destination);
         BrowseFixture fixture;
         TempTree gone;
         const QChar letter = fixture.addDrive(gone);
         QVERIFY(QDir(gone.root()).removeRecursively());
-        fixture.controls().Drive1[3]->setDrive(QStringLiteral("E"));
-        fixture.controls().Dir1[3]->setPath(QStringLiteral("E:\\Docs"));
+        fixture.controls().Drive1[3]->setDrive(u"E"_s);
+        fixture.controls().Dir1[3]->setPath(u"E:\\Photos"_s);
+        QVERIFY(keyReadable || QDir(fixture.key.root()).removeRecursively());
 
         fixture.controls().Drive1[3]->setDrive(QString(letter));
-        QVERIFY(fixture.controls().Drive1[3]->drive().startsWith(QLatin1String("e:")));
-        // The nested drive change opens the restored drive's current folder and records it,
-        // as any drive change does.
-        QCOMPARE(fixture.controls().Dir1[3]->path(), QStringLiteral("E:\\"));
-        QCOMPARE(fixture.bas().CheminDest[3], QStringLiteral("E:\\"));
-        QVERIFY(fixture.messages.shown.isEmpty());
-    }
-
-    void failedRecoveryStopsOnTheLastReadableFolder()
-    {
-        BrowseFixture fixture;
-        TempTree gone;
-        const QChar letter = fixture.addDrive(gone);
-        QVERIFY(QDir(gone.root()).removeRecursively());
-        fixture.controls().Drive1[3]->setDrive(QStringLiteral("E"));
-        fixture.controls().Dir1[3]->setPath(QStringLiteral("E:\\Photos"));
-        QVERIFY(QDir(fixture.key.root()).removeRecursively()); // the key's volume can no longer be read
-
-        fixture.controls().Drive1[3]->setDrive(QString(letter));
-        QCOMPARE(fixture.controls().Dir1[3]->path(), QStringLiteral("E:\\Photos"));
-        QCOMPARE(fixture.bas().CheminDest[3], QStringLiteral("E:\\Photos\\"));
+        QVERIFY(fixture.controls().Drive1[3]->drive().startsWith(u"e:"_s));
+        QCOMPARE(fixture.bas().CheminDest[3], destination);
+        QCOMPARE(fixture.controls().Dir1[3]->path(), folder);
         QVERIFY(fixture.messages.shown.isEmpty());
     }
 };
