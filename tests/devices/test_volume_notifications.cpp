@@ -25,19 +25,19 @@ private slots:
         ScriptedNotificationSource source;
         DriveTable drives;
         VolumeRecorder recorder(source, drives);
-        recorder.onSeen = [&](const VolumeRecorder::Seen &seen) {
-            if (seen.letter != u'D')
+        recorder.onSeen = [&](const QString &line) {
+            if (!line.startsWith(u"+D"_s))
                 return;
             source.remove(u'G'); // as a message box's local loop lets the watcher deliver
-            QCOMPARE(recorder.seen.size(), 1); // G waits for this handler to end
+            QCOMPARE(recorder.lines.size(), 1); // G waits for this handler to end
         };
         source.hold();
         source.arrive(u'D');
         source.remove(u'E');
         source.arrive(u'F');
-        QCOMPARE(recorder.seen.size(), 0);
+        QCOMPARE(recorder.lines.size(), 0);
         source.release();
-        QCOMPARE(recorder.lines(), QStringList({"+D  0", "-E  0", "+F  0", "-G  0"}));
+        QCOMPARE(recorder.lines, QStringList({"+D  0", "-E  0", "+F  0", "-G  0"}));
     }
 
     // Letters, masks, names and data per change; a removed volume's letter is freed only after its handler.
@@ -66,7 +66,7 @@ private slots:
         QFETCH(QList<QByteArray>, tables);
         QFETCH(QStringList, expected);
         const TempTree dir; // the mountinfo file the test rewrites, and a sysfs where only 8:17 is on USB
-        QFile::link(dir.createDir(u"sys/usb1/1-1/sdb/sdb1"_s), dir.createDir(u"sys/dev/block"_s) + u"/8:17"_s);
+        QVERIFY(QFile::link(dir.createDir(u"sys/usb1/1-1/sdb/sdb1"_s), dir.createDir(u"sys/dev/block"_s) + u"/8:17"_s));
         DriveTable drives;
         MountWatcher watcher(drives, {u"/media"_s}, dir.createFile(u"mountinfo"_s, tables.first()));
         watcher.setSysfsRoot(dir.path(u"sys"_s));
@@ -76,8 +76,8 @@ private slots:
             dir.createFile(u"mountinfo"_s, table);
             watcher.rescan();
         }
-        QCOMPARE(recorder.lines(), expected);
-        QCOMPARE(recorder.lettersMissing(), 0);
+        QCOMPARE(recorder.lines, expected);
+        QCOMPARE(recorder.missing, 0);
     }
 };
 
