@@ -1,18 +1,11 @@
-#include "drives/DriveTable.h"
-#include "drives/Failure.h"
 #include "support/FailureOf.h"
-#include "support/TempTree.h"
-#include "ui/DriveList.h"
+#include "support/WindowChecks.h"
 #include "ui/EventGuard.h"
-#include "ui/FileList.h"
-#include "ui/FolderList.h"
 
 #include <QScopeGuard>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
-
-namespace {
 
 // A temp tree that is drive D [CLE]; names ending with '/' are made as folders.
 struct KeyD
@@ -26,18 +19,6 @@ struct KeyD
     TempTree tree;
     DriveTable drives;
 };
-
-// Entries first..last of a list, "" where there is none.
-template<typename L>
-QStringList entries(const L &list, int first, int last)
-{
-    QStringList texts;
-    for (int n = first; n <= last; ++n)
-        texts << list.list(n);
-    return texts;
-}
-
-} // namespace
 
 class TestLists : public QObject
 {
