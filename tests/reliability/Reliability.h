@@ -1,7 +1,7 @@
 #pragma once
 
 #include "copy/LinuxFileOperations.h"
-#include "support/WindowFixture.h"
+#include "support/WindowChecks.h"
 
 #include <QCryptographicHash>
 
@@ -53,15 +53,8 @@ inline QChar assignDrive(WindowFixture &fixture, const QString &root, const QStr
     return letter;
 }
 
-// Picks a file in the source list (index 0), as the operator's click does.
-inline bool pickSource(WindowFixture &fixture, const QString &name)
-{
-    FileList &files = *fixture.controls().File1[0];
-    for (int n = 0; n < files.listCount(); ++n)
-        if (files.list(n) == name)
-            return files.setListIndex(n), fixture.window->File1_Click(0), true;
-    return false;
-}
+// Picks a file in the source list, as the operator's click does.
+inline bool pickSource(WindowFixture &fixture, const QString &name) { return pick(fixture, 0, name); }
 
 // Detaches at the end of a test whatever it left mounted, so that its tree can go.
 struct MountedDirs : QStringList
