@@ -1,5 +1,6 @@
 #include "app/Copieur.h"
 
+#include "copy/ParallelRun.h"
 #include "devices/NotificationSource.h"
 #include "drives/Failure.h"
 #include "ui/DriveList.h"
@@ -12,8 +13,8 @@
 #include "ui/VkCommand.h"
 #include "ui/WindowBuilder.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
 
 Copieur::Copieur(Services services, QWidget *parent)
     : QWidget(parent)
@@ -22,10 +23,12 @@ Copieur::Copieur(Services services, QWidget *parent)
     m_controls = buildWindow(*this, m_services.drives);
     wireEvents();
     Form_Load();
+    qApp->installEventFilter(this);
 }
 
 Copieur::~Copieur()
 {
+    m_run.reset();
     setUnhandledFailureReporter({});
     if (m_services.notifications)
         m_services.notifications->setHandlers({}, {});
@@ -76,9 +79,35 @@ void Copieur::Quitter_Click()
     QCoreApplication::quit();
 }
 
+// Input made during a run is dropped: delivered later, a click would act on the
+// finished run's window, and a held Return would start run after run.
+bool Copieur::eventFilter(QObject *watched, QEvent *event)
+{
+    if (!m_copying || !watched->isWidgetType() || static_cast<QWidget *>(watched)->window() != this)
+        return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::ShortcutOverride:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void Copieur::closeEvent(QCloseEvent *event)
 {
-    // The copy thread writes to the keys until the run ends: closing now would tear it down mid-file.
+    // The workers write to the keys until the run ends: closing now would tear them down mid-file.
     if (m_copying)
         event->ignore();
     else

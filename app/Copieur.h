@@ -1,8 +1,10 @@
 #pragma once
 
+#include "copy/SlotJob.h"
 #include "state/CopieurBas.h"
 #include "ui/Controls.h"
 
+#include <QList>
 #include <QWidget>
 
 #include <array>
@@ -11,6 +13,7 @@
 
 class DriveTable;
 class FileOperations;
+class ParallelRun;
 class FileSystemObject;
 class MessageBox;
 class NotificationSource;
@@ -65,15 +68,20 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void wireEvents();
-    void copyToSlot(int slot, const QString &name);
-    void deleteInSlot(int slot);
+    SlotJob jobFor(int slot, const QString &name) const;
+    VolumePlace placeOf(const QString &drivePath, int numberWhenEmpty) const;
+    void slotEnded(const SlotResult &result);
+    void runEnded();
 
     Services m_services;
     CopieurBas m_bas;
     Controls m_controls;
     std::array<bool, LastSlot + 1> m_recoveringDrive{};
     bool m_copying = false;
+    std::unique_ptr<ParallelRun> m_run;
+    QList<SlotResult> m_results;
 };

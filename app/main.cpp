@@ -1,5 +1,6 @@
 #include "app/Copieur.h"
 #include "copy/LinuxFileOperations.h"
+#include "copy/TemporaryFiles.h"
 #include "devices/LinuxDriveFacts.h"
 #include "devices/MountWatcher.h"
 #include "drives/DriveTable.h"
@@ -10,6 +11,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    TemporaryFiles::removeOnTermination();
     QApplication::setApplicationName(MessageBox::applicationTitle());
     QApplication::setDesktopFileName(QStringLiteral("essaimeur"));
 

@@ -5,14 +5,25 @@
 
 #include <functional>
 
-// The copy and the deletion the handlers ask of the keys, behind one interface
-// so that the copy run can be tested with a scripted double.
-class FileOperations {
+// What keeps a slot's writes on its own key: the device its folder must lie on,
+// and what its deletion must leave.
+struct KeyBounds
+{
+    quint64 device = 0;  ///< the folder, as opened, lies on this device (0: anywhere)
+    QString sparedName;  ///< never deleted, case ignored as in the matching: the fresh copy
+    QString sparedFile;  ///< native path of a file never deleted, whatever its name: the source
+};
+
+// The copy and the deletion the copy run asks of the keys, behind one interface
+// so that the run can be tested with a scripted double. Safe from any thread.
+class FileOperations
+{
 public:
     virtual ~FileOperations() = default;
     using Progress = std::function<void(qint64 done, qint64 total)>; // called from the copying thread
     // Copies the native file `source` to the native file path `target` (folder + name). Throws Failure.
-    virtual void copyFile(const QString &source, const QString &target, const Progress &progress = {}) = 0;
+    virtual void copyFile(const QString &source, const QString &target, const Progress &progress = {},
+                          const KeyBounds &bounds = {}) = 0;
     // Deletes, in the native folder `folder`, the regular files whose names match `name`. Throws Failure.
-    virtual void deleteMatching(const QString &folder, const QString &name) = 0;
+    virtual void deleteMatching(const QString &folder, const QString &name, const KeyBounds &bounds = {}) = 0;
 };

@@ -3,9 +3,10 @@
 #include "copy/FileOperations.h"
 #include "copy/Syscalls.h"
 
-// The file operations on Linux. A copy is written to a hidden temporary file,
-// made durable, read back from the device and compared with the source before it
-// replaces the target; a deletion reaches regular files only and follows no link.
+// The file operations on Linux. A copy is written to a hidden, locked temporary
+// file, made durable, read back from the device and compared with the source
+// before it replaces the target; a deletion reaches regular files only and follows
+// no link. Both act only in a folder that lies on the bounds' device.
 // The progress total is twice the size while copies are read back, the size
 // otherwise (0 for an empty file). Holds no mutable state: one object serves any thread.
 class LinuxFileOperations : public FileOperations
@@ -15,10 +16,10 @@ public:
 
     // Whether a copy is read back and compared (on by default). Set it before copying.
     void setVerify(bool verify) { m_verify = verify; }
-    bool verifies() const { return m_verify; }
 
-    void copyFile(const QString &source, const QString &target, const Progress &progress = {}) override;
-    void deleteMatching(const QString &folder, const QString &name) override;
+    void copyFile(const QString &source, const QString &target, const Progress &progress = {},
+                  const KeyBounds &bounds = {}) override;
+    void deleteMatching(const QString &folder, const QString &name, const KeyBounds &bounds = {}) override;
 
 private:
     Syscalls &m_calls;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 Syscalls &Syscalls::real()
@@ -98,4 +99,14 @@ struct dirent *Syscalls::readdir(DIR *folder)
 int Syscalls::closedir(DIR *folder)
 {
     return ::closedir(folder);
+}
+
+int Syscalls::flock(int fd, int operation)
+{
+    return ::flock(fd, operation);
+}
+
+int Syscalls::fstatvfs(int fd, struct statvfs *status)
+{
+    return ::fstatvfs(fd, status);
 }

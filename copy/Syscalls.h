@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 
 // The system calls the file operations make, one virtual method each, so that a
@@ -33,4 +34,6 @@ public:
     virtual DIR *fdopendir(int fd);
     virtual struct dirent *readdir(DIR *folder);
     virtual int closedir(DIR *folder);
+    virtual int flock(int fd, int operation);
+    virtual int fstatvfs(int fd, struct statvfs *status);
 };

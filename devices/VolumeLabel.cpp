@@ -16,9 +16,8 @@ struct ProbeDeleter
     void operator()(blkid_struct_probe *probe) const { blkid_free_probe(probe); }
 };
 
-} // namespace
 
-QString superblockLabel(const QString &deviceOrImage)
+QString superblockValue(const QString &deviceOrImage, const char *name)
 {
     if (deviceOrImage.isEmpty())
         return {};
@@ -27,14 +26,26 @@ QString superblockLabel(const QString &deviceOrImage)
     if (!probe)
         return {};
     blkid_probe_enable_superblocks(probe.get(), 1);
-    blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_LABEL);
+    blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_LABEL | BLKID_SUBLKS_TYPE);
     if (blkid_do_safeprobe(probe.get()) != 0)
         return {};
-    const char *label = nullptr;
+    const char *value = nullptr;
     size_t length = 0;
-    if (blkid_probe_lookup_value(probe.get(), "LABEL", &label, &length) != 0 || !label)
+    if (blkid_probe_lookup_value(probe.get(), name, &value, &length) != 0 || !value)
         return {};
-    return QString::fromUtf8(label).trimmed();
+    return QString::fromUtf8(value).trimmed();
+}
+
+} // namespace
+
+QString superblockLabel(const QString &deviceOrImage)
+{
+    return superblockValue(deviceOrImage, "LABEL");
+}
+
+QString superblockType(const QString &deviceOrImage)
+{
+    return superblockValue(deviceOrImage, "TYPE");
 }
 
 QString volumeLabel(const QString &mountPoint, const QString &source)

@@ -166,14 +166,18 @@ int failureNumber(int folderErrno, bool rootListable)
     }
 }
 
-QStringList readDrivePath(const QString &drivePath, const DriveTable &drives, Kind kind)
+QStringList readOrThrow(const QString &nativeFolder, const QString &nativeRoot, Kind kind)
 {
-    const QString native = DrivePath::toNative(drivePath, drives);
-    Names listing = read(native, kind);
+    Names listing = read(nativeFolder, kind);
     if (listing.error == 0)
         return std::move(listing.names);
+    throw failureFor(failureNumber(listing.error, canOpenFolder(nativeRoot)));
+}
+
+QStringList readDrivePath(const QString &drivePath, const DriveTable &drives, Kind kind)
+{
     const QString root = drives.drive(DrivePath::parse(drivePath).letter)->root;
-    throw failureFor(failureNumber(listing.error, canOpenFolder(root)));
+    return readOrThrow(DrivePath::toNative(drivePath, drives), root, kind);
 }
 
 } // namespace FolderReading

@@ -29,6 +29,9 @@ void sortNames(QStringList &names);
 // cannot be listed is not ready, whatever happened to the folder.
 int failureNumber(int folderErrno, bool rootListable);
 
+// Reads a native folder of the drive mounted at nativeRoot. Throws Failure 71, 76, 70...
+QStringList readOrThrow(const QString &nativeFolder, const QString &nativeRoot, Kind kind);
+
 // Reads the folder a resolved drive path names. Throws Failure 68, 71, 76, 70...
 QStringList readDrivePath(const QString &drivePath, const DriveTable &drives, Kind kind);
 

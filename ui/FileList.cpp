@@ -58,7 +58,6 @@ void FileList::setPath(const QString &text)
 
 void FileList::refresh()
 {
-    const QString kept = list(listIndex());
     QStringList names;
     try {
         names = readFiles(m_path, m_drives);
@@ -66,6 +65,12 @@ void FileList::refresh()
         display({}, -1);
         throw;
     }
+    showRead(names);
+}
+
+void FileList::showRead(const QStringList &names)
+{
+    const QString kept = list(listIndex());
     int current = -1;
     if (!kept.isEmpty()) {
         const auto at = std::lower_bound(names.cbegin(), names.cend(), kept, FolderReading::lessByName);

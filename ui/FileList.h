@@ -21,6 +21,8 @@ public:
     // Reads the folder again, keeping the current file by name. Throws Failure
     // (76, 71, 70...) after emptying the list when the folder cannot be read.
     void refresh();
+    // Shows what was read elsewhere of the same folder, keeping the current file by name.
+    void showRead(const QStringList &names);
 
     int listIndex() const; ///< -1 when no file is current
     int listCount() const;

@@ -5,6 +5,9 @@
 
 #include <QCryptographicHash>
 
+#include <atomic>
+#include <mutex>
+
 #include <sys/mount.h> // dirent.h and sys/stat.h come with copy/Syscalls.h
 
 namespace Reliability {
@@ -64,22 +67,28 @@ struct MountedDirs : QStringList
 
 // The real file operations, with hooks (run on the copying thread) that break things while a
 // copy runs: before the n-th copy (from 1), and once when it reaches half of its writing.
+// The slots copy side by side: the hooks run one at a time.
 struct FaultingFiles : LinuxFileOperations
 {
     std::function<void(int copy)> beforeCopy = [](int) {}, duringCopy = [](int) {};
-    int copies = 0;
+    std::atomic<int> copies = 0;
+    std::mutex hooks;
 
-    void copyFile(const QString &source, const QString &target, const Progress &progress) override
+    void copyFile(const QString &source, const QString &target, const Progress &progress, const KeyBounds &bounds) override
     {
         const int copy = ++copies;
+        std::unique_lock hooking(hooks);
         beforeCopy(copy);
+        hooking.unlock();
         bool fired = false;
         LinuxFileOperations::copyFile(source, target, [&](qint64 done, qint64 total) {
             if (progress)
                 progress(done, total);
-            if (!fired && done * 4 >= total && total > 0)
+            if (!fired && done * 4 >= total && total > 0) {
+                const std::lock_guard hooking(hooks);
                 fired = true, duringCopy(copy);
-        });
+            }
+        }, bounds);
     }
 };
 

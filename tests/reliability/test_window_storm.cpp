@@ -125,9 +125,10 @@ private slots:
                 const QStringList keys = mounted;
                 live.files.copies = 0;
                 live.window->LanceCopie_Click();
+                QVERIFY(QTest::qWaitFor([&] { return !live.window->isCopying(); }, 20000));
                 live.files.beforeCopy = [](int) {};
                 QVERIFY(mountedDuringRun);
-                QCOMPARE(live.files.copies, keys.size());
+                QCOMPARE(live.files.copies.load(), keys.size());
                 for (const QString &copy : keys)
                     QVERIFY(TempTree::read(copy + QStringLiteral("/cours.txt")) == "le cours" && QFile::remove(copy + QStringLiteral("/cours.txt")));
                 ++runs;

@@ -16,6 +16,8 @@
 
 #include <QLineEdit>
 #include <QMap>
+#include <QMutex>
+#include <QTest>
 
 #include <memory>
 #include <optional>
@@ -79,27 +81,34 @@ private:
     QMap<QChar, ScriptedFacts> m_facts;
 };
 
-// Records what the copy run asks and fails where it is told to.
+// Records what the copy run asks, from any worker, and fails where it is told to.
 struct ScriptedFileOperations : FileOperations
 {
-    QStringList copies;    ///< "source -> target"
-    QStringList deletions; ///< "folder | name"
+    QStringList copies;    ///< "source -> target", sorted once the run is over
+    QStringList deletions; ///< "folder | name | spared"
     QMap<QString, Failure> failCopyTo;   ///< by native target
     QMap<QString, Failure> failDeleteIn; ///< by native folder
+    QMutex lock;
 
-    void copyFile(const QString &source, const QString &target, const Progress &progress) override
+    void copyFile(const QString &source, const QString &target, const Progress &progress, const KeyBounds &) override
     {
-        copies.append(source + QStringLiteral(" -> ") + target);
+        record(copies, source + QStringLiteral(" -> ") + target);
         if (progress)
             progress(1, 1);
         if (failCopyTo.contains(target))
             throw *failCopyTo.constFind(target);
     }
-    void deleteMatching(const QString &folder, const QString &name) override
+    void deleteMatching(const QString &folder, const QString &name, const KeyBounds &bounds) override
     {
-        deletions.append(folder + QStringLiteral(" | ") + name);
+        record(deletions, folder + QStringLiteral(" | ") + name + QStringLiteral(" | ") + bounds.sparedName);
         if (failDeleteIn.contains(folder))
             throw *failDeleteIn.constFind(folder);
+    }
+    void record(QStringList &list, const QString &entry)
+    {
+        const QMutexLocker locked(&lock);
+        list.append(entry);
+        list.sort();
     }
 };
 
@@ -126,6 +135,14 @@ public:
     static qint32 maskOf(QChar letter) { return qint32(1) << (letter.unicode() - u'A'); }
     void arrive(QChar letter) { window->SysInfo1_DeviceArrival(2, maskOf(letter), QStringLiteral("/dev/test"), 0); }
     void remove(QChar letter) { window->SysInfo1_DeviceRemoveComplete(2, maskOf(letter), QStringLiteral("/dev/test"), 0); }
+
+    // Presses the launch button's handler and waits for the run to end.
+    void runCopies()
+    {
+        window->LanceCopie_Click();
+        if (!QTest::qWaitFor([this] { return !window->isCopying(); }, 20000))
+            QFAIL("the copy run did not end");
+    }
 
     CopieurBas &bas() { return window->bas(); }
     Controls &controls() { return window->controls(); }

@@ -1,0 +1,86 @@
+#include "copy/SlotJob.h"
+
+#include "drives/FolderReading.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
+
+namespace {
+
+template<typename Action>
+void recording(std::optional<Failure> &record, Action action)
+{
+    try {
+        action();
+    } catch (const Failure &failure) {
+        record = failure;
+    }
+}
+
+void requireResolved(const VolumePlace &place)
+{
+    if (place.unresolved)
+        throw *place.unresolved;
+}
+
+// A key pulled out in the middle of an action fails it as not ready, whatever the
+// action ran into first.
+template<typename Action>
+void onTheKey(const SlotJob &job, Action action)
+{
+    try {
+        action();
+    } catch (const Failure &) {
+        requireVolume(job.source);
+        requireVolume(job.destination);
+        throw;
+    }
+}
+
+} // namespace
+
+void requireVolume(const VolumePlace &place)
+{
+    if (place.device == 0)
+        return;
+    struct stat status = {};
+    if (::stat(QFile::encodeName(place.root).constData(), &status) != 0 || quint64(status.st_dev) != place.device)
+        throw failureFor(FailureNumber::DiskNotReady);
+}
+
+SlotResult runSlotJob(const SlotJob &job, FileOperations &files, const FileOperations::Progress &progress)
+{
+    SlotResult result{job.slot, false, std::nullopt, std::nullopt};
+    const KeyBounds bounds{job.destination.device, job.name, job.source.path};
+    recording(result.failure, [&] {
+        requireResolved(job.source);
+        requireResolved(job.destination);
+        requireVolume(job.source);
+        requireVolume(job.destination);
+        onTheKey(job, [&] { files.copyFile(job.source.path, job.destination.path + u'/' + job.name, progress, bounds); });
+        result.copied = true;
+    });
+    if (!job.deleteName.isEmpty()) {
+        recording(result.failure, [&] {
+            requireResolved(job.destination);
+            requireVolume(job.destination);
+            onTheKey(job, [&] { files.deleteMatching(job.destination.path, job.deleteName, bounds); });
+        });
+    }
+    recording(result.failure, [&] {
+        requireResolved(job.listing);
+        result.files = FolderReading::readOrThrow(job.listing.path, job.listing.root, FolderReading::Kind::Files);
+    });
+    return result;
+}
+
+std::optional<Failure> lastFailureInSlotOrder(const QList<SlotResult> &results)
+{
+    const SlotResult *last = nullptr;
+    for (const SlotResult &result : results) {
+        if (result.failure && (!last || result.slot > last->slot))
+            last = &result;
+    }
+    return last ? last->failure : std::nullopt;
+}

@@ -1,0 +1,140 @@
+#include "copy/LinuxFileOperations.h"
+#include "copy/ParallelRun.h"
+#include "CopyChecks.h"
+#include "ScriptedCalls.h"
+#include "support/TempTree.h"
+
+#include <QTest>
+
+#include <condition_variable>
+#include <mutex>
+
+using Kind = ScriptedCalls::Kind;
+
+// Four keys, slots 1 to 4, each holding an old copy and an old file to delete; the
+// run's results, collected from the workers.
+struct FourKeys
+{
+    FourKeys()
+    {
+        for (int slot = 1; slot <= 4; ++slot) {
+            tree.createFile(QStringLiteral("key%1/cours.bin").arg(slot), "ancienne version");
+            tree.createFile(QStringLiteral("key%1/vieux.tmp").arg(slot));
+        }
+    }
+    QString key(int slot) const { return tree.path(QStringLiteral("key%1").arg(slot)); }
+
+    void start(bool deleting = true)
+    {
+        QList<SlotJob> jobs;
+        for (int slot = 1; slot <= 4; ++slot) {
+            const VolumePlace folder{key(slot), key(slot), 0, std::nullopt};
+            jobs.append(SlotJob{slot, VolumePlace{source, tree.root(), 0, std::nullopt}, folder, folder,
+                                QStringLiteral("cours.bin"), deleting ? QStringLiteral("*.tmp") : QString()});
+        }
+        run.start(jobs);
+    }
+    // Waits until `count` slots have ended; false after 20 s.
+    bool waitFor(int count)
+    {
+        std::unique_lock locked(lock);
+        return changed.wait_for(locked, std::chrono::seconds(20), [&] { return results.size() >= count && (count < 4 || ended); });
+    }
+    std::optional<SlotResult> result(int slot)
+    {
+        const std::lock_guard locked(lock);
+        for (const SlotResult &r : std::as_const(results)) {
+            if (r.slot == slot)
+                return r;
+        }
+        return std::nullopt;
+    }
+
+    const TempTree tree;
+    const QByteArray content = randomBytes(3 << 20);
+    const QString source = tree.createFile(QStringLiteral("cours.bin"), content);
+    ScriptedCalls calls;
+    LinuxFileOperations files{calls};
+    std::mutex lock;
+    std::condition_variable changed;
+    QList<SlotResult> results;
+    bool ended = false;
+    ParallelRun run{files, {{}, [this](const SlotResult &r) {
+                                const std::lock_guard locked(lock);
+                                results.append(r);
+                                changed.notify_all();
+                            },
+                            [this] {
+                                const std::lock_guard locked(lock);
+                                ended = true;
+                                changed.notify_all();
+                            }}};
+};
+
+class TestParallelRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // A slot whose step fails ends alone in failure; the others get their copy and their
+    // deletion; the run reports the highest failing slot's failure, and no slot leaves a
+    // temporary file behind.
+    void failuresStayInTheirSlot_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QList<int>>("failing");
+        QTest::addColumn<int>("err");
+        QTest::addColumn<bool>("copied");
+        QTest::addColumn<int>("number");
+        QTest::newRow("create, slot 2") << int(Kind::CreateTemporary) << QList<int>{2} << ENOSPC << false << 61;
+        QTest::newRow("write, slots 1 and 3") << int(Kind::Write) << QList<int>{3, 1} << EIO << false << 57;
+        QTest::newRow("read-back, slot 4") << int(Kind::ReadBack) << QList<int>{4} << EIO << false << 57;
+        QTest::newRow("rename, slots 2 and 4") << int(Kind::Rename) << QList<int>{2, 4} << EACCES << false << 70;
+        QTest::newRow("deletion, slot 1") << int(Kind::Unlink) << QList<int>{1} << EACCES << true << 70;
+        // Every reading fails: the copy's own, looking for leftovers of killed copies, goes on without.
+        QTest::newRow("deletion's reading, slot 3") << int(Kind::ReadDir) << QList<int>{3} << EIO << true << 57;
+    }
+    void failuresStayInTheirSlot()
+    {
+        QFETCH(int, kind);
+        QFETCH(QList<int>, failing);
+        QFETCH(int, err);
+        QFETCH(bool, copied);
+        QFETCH(int, number);
+        FourKeys keys;
+        for (int slot : failing)
+            keys.calls.failCall(Kind(kind), kind == Kind::ReadDir ? -1 : 1, err, QFile::encodeName(keys.key(slot)));
+        keys.start();
+        QVERIFY(keys.waitFor(4));
+
+        QCOMPARE(lastFailureInSlotOrder(keys.results).value_or(Failure(0, {})).number(), number);
+        for (int slot = 1; slot <= 4; ++slot) {
+            const bool fails = failing.contains(slot);
+            const SlotResult result = *keys.result(slot);
+            QCOMPARE(result.copied, !fails || copied);
+            QCOMPARE(result.failure.has_value(), fails);
+            QCOMPARE(TempTree::read(keys.key(slot) + QStringLiteral("/cours.bin")) == keys.content, !fails || copied);
+            QCOMPARE(QFile::exists(keys.key(slot) + QStringLiteral("/vieux.tmp")), fails && copied);
+            QVERIFY(result.files && result.files->contains(QStringLiteral("cours.bin")));
+            QCOMPARE(leftovers(keys.key(slot)), QStringList());
+        }
+    }
+
+    // A key that stops answering holds back its own slot only.
+    void blockedKeyHoldsBackOnlyItsSlot()
+    {
+        FourKeys keys;
+        keys.calls.holdCalls(Kind::Write, QFile::encodeName(keys.key(2)));
+        keys.start(false);
+        QVERIFY(keys.waitFor(3));
+        QVERIFY(!keys.result(2));
+        QVERIFY(!keys.ended);
+        keys.calls.releaseCalls();
+        QVERIFY(keys.waitFor(4));
+        QVERIFY(keys.result(2)->copied);
+        QVERIFY(!lastFailureInSlotOrder(keys.results));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestParallelRun)
+#include "test_parallel_run.moc"
