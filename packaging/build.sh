@@ -99,6 +99,12 @@ report_skips() {
         fi
     fi
     rm -f "$skip_log"
+    # Under sudo, the trees go back to the user, whose next build would otherwise fail.
+    if [ -n "${SUDO_UID:-}" ]; then
+        for dir in build build-sanitize build-fuzz; do
+            [ ! -d "$dir" ] || chown -R "$SUDO_UID:${SUDO_GID:-$SUDO_UID}" "$dir"
+        done
+    fi
     exit $status
 }
 
