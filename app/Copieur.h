@@ -73,7 +73,7 @@ protected:
 private:
     void wireEvents();
     SlotJob jobFor(int slot, const QString &name) const;
-    VolumePlace placeOf(const QString &drivePath, int numberWhenEmpty) const;
+    VolumePlace placeOf(const QString &drivePath, int numberWhenEmpty, quint64 volume = 0) const;
     void slotEnded(const SlotResult &result);
     void runEnded();
 
@@ -81,6 +81,7 @@ private:
     CopieurBas m_bas;
     Controls m_controls;
     std::array<bool, LastSlot + 1> m_recoveringDrive{};
+    quint64 m_sourceVolume = 0; ///< the serial of the drive the source file was picked on
     bool m_copying = false;
     std::unique_ptr<ParallelRun> m_run;
     QList<SlotResult> m_results;

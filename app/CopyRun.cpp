@@ -82,7 +82,7 @@ SlotJob Copieur::jobFor(int slot, const QString &name) const
     SlotJob job;
     job.slot = slot;
     job.name = name;
-    job.source = placeOf(name.isEmpty() ? QString() : m_bas.FichSource, FailureNumber::FileNotFound);
+    job.source = placeOf(name.isEmpty() ? QString() : m_bas.FichSource, FailureNumber::FileNotFound, m_sourceVolume);
     job.destination = placeOf(m_bas.CheminDest[slot], FailureNumber::PathNotFound);
     job.listing = placeOf(m_controls.File1[slot]->path(), FailureNumber::PathNotFound);
     if (m_bas.ModeKill)
@@ -91,7 +91,8 @@ SlotJob Copieur::jobFor(int slot, const QString &name) const
 }
 
 // Only names and numbers are looked up here; the worker checks the volume itself.
-VolumePlace Copieur::placeOf(const QString &drivePath, int numberWhenEmpty) const
+// With `volume`, the drive must still be that giving of its letter.
+VolumePlace Copieur::placeOf(const QString &drivePath, int numberWhenEmpty, quint64 volume) const
 {
     VolumePlace place;
     try {
@@ -100,7 +101,7 @@ VolumePlace Copieur::placeOf(const QString &drivePath, int numberWhenEmpty) cons
         const QChar letter = DrivePath::parse(drivePath).letter;
         const std::optional<Drive> drive = m_services.drives.drive(letter);
         const bool system = letter == QLatin1Char('C');
-        if (!drive || (!system && drive->device == 0))
+        if (!drive || (!system && drive->device == 0) || (volume != 0 && drive->serial != volume))
             throw failureFor(FailureNumber::DiskNotReady);
         place.root = drive->root;
         place.device = system ? 0 : drive->device;

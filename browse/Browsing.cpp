@@ -1,5 +1,7 @@
 #include "app/Copieur.h"
 
+#include "drives/DrivePath.h"
+#include "drives/DriveTable.h"
 #include "drives/Failure.h"
 #include "ui/DriveList.h"
 #include "ui/FileList.h"
@@ -80,6 +82,9 @@ void Copieur::File1_Click(int index)
         // The file picked lies in the folder the list shows, whatever entry of the
         // folder list the operator has since moved to.
         m_bas.FichSource = m_controls.Dir1[0]->path() + Separator + name;
+        // The run reads the file from this volume, not from one given the same letter since.
+        const std::optional<Drive> drive = m_services.drives.drive(DrivePath::parse(m_bas.FichSource).letter);
+        m_sourceVolume = drive ? drive->serial : 0;
         m_controls.Chemin->setCaption(name);
     } else {
         m_bas.NomKill = name;

@@ -56,7 +56,7 @@ QList<MountEntry> entriesOf(libmnt_table *table)
         const dev_t device = mnt_fs_get_devno(fs);
         entries.append(MountEntry{mnt_fs_get_id(fs), major(device), minor(device),
                                   text(mnt_fs_get_target(fs)), text(mnt_fs_get_fstype(fs)),
-                                  text(mnt_fs_get_source(fs))});
+                                  text(mnt_fs_get_source(fs)), text(mnt_fs_get_root(fs))});
     }
     return entries;
 }
@@ -73,7 +73,7 @@ bool isStrictlyBelow(const QString &path, const QString &root)
 bool isSameMount(const MountEntry &a, const MountEntry &b)
 {
     return a.id == b.id && a.major == b.major && a.minor == b.minor && a.mountPoint == b.mountPoint
-        && a.fileSystemType == b.fileSystemType && a.source == b.source;
+        && a.fileSystemType == b.fileSystemType && a.source == b.source && a.root == b.root;
 }
 
 QList<MountEntry> parseMountInfo(const QByteArray &text)
@@ -145,6 +145,19 @@ bool isRemovableVolume(const MountEntry &entry, bool onUsbBus, const QStringList
             return true;
     }
     return false;
+}
+
+bool isWholeVolume(const MountEntry &entry, const QList<MountEntry> &table, const QStringList &mediaRoots)
+{
+    if (entry.root != u"/")
+        return false;
+    const auto belowMedia = [&](const MountEntry &e) {
+        return std::any_of(mediaRoots.begin(), mediaRoots.end(),
+                           [&](const QString &root) { return isStrictlyBelow(QDir::cleanPath(e.mountPoint), root); });
+    };
+    return std::none_of(table.begin(), table.end(), [&](const MountEntry &other) {
+        return other.major == entry.major && other.minor == entry.minor && !isSameMount(other, entry) && !belowMedia(other);
+    });
 }
 
 MountChanges diffMounts(const QList<MountEntry> &before, const QList<MountEntry> &after)

@@ -16,6 +16,7 @@ struct MountEntry
     QString mountPoint;      ///< unescaped
     QString fileSystemType;  ///< e.g. ext4, tmpfs, fuse.sshfs
     QString source;          ///< e.g. /dev/sdb1, tmpfs, //server/share
+    QString root = QStringLiteral("/"); ///< the folder of the file system mounted there; "/" for a whole volume
 };
 
 // The same mount in two readings of the table. Options are left out: a remount
@@ -39,6 +40,10 @@ bool isSystemMountPoint(const QString &mountPoint);
 // A key: not a kernel or system mount, and either on a USB bus or strictly below
 // a media root.
 bool isRemovableVolume(const MountEntry &entry, bool onUsbBus, const QStringList &mediaRoots);
+
+// A volume of its own: the root of its file system, and a device that the table
+// mounts nowhere outside the media roots. A bind mount of a system folder is neither.
+bool isWholeVolume(const MountEntry &entry, const QList<MountEntry> &table, const QStringList &mediaRoots);
 
 struct MountChanges
 {

@@ -82,7 +82,7 @@ void MountWatcher::start()
     }
     m_table = read();
     for (const MountEntry &entry : std::as_const(m_table)) {
-        if (isKey(entry))
+        if (isKey(entry, m_table))
             m_volumes.append(Volume{entry, letterFor(entry)});
     }
 }
@@ -109,7 +109,7 @@ void MountWatcher::rescan()
         deliveries.append(Delivery{false, notificationFor(letter, gone), [this, letter] { m_drives.release(letter); }});
     }
     for (const MountEntry &added : changes.added) {
-        if (!isKey(added))
+        if (!isKey(added, *table))
             continue;
         const QChar letter = letterFor(added);
         m_volumes.append(Volume{added, letter});
@@ -125,9 +125,10 @@ QList<MountEntry> MountWatcher::read() const
     return readMountInfo(m_mountInfoPath).value_or(QList<MountEntry>());
 }
 
-bool MountWatcher::isKey(const MountEntry &entry) const
+bool MountWatcher::isKey(const MountEntry &entry, const QList<MountEntry> &table) const
 {
-    return isRemovableVolume(entry, blockDeviceOnUsb(entry.major, entry.minor, m_sysfsRoot), m_mediaRoots);
+    return isRemovableVolume(entry, blockDeviceOnUsb(entry.major, entry.minor, m_sysfsRoot), m_mediaRoots)
+        && isWholeVolume(entry, table, m_mediaRoots);
 }
 
 QChar MountWatcher::letterFor(const MountEntry &entry)

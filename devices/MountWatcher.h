@@ -44,7 +44,7 @@ private:
     };
 
     QList<MountEntry> read() const;
-    bool isKey(const MountEntry &entry) const;
+    bool isKey(const MountEntry &entry, const QList<MountEntry> &table) const;
     QChar letterFor(const MountEntry &entry);
 
     DriveTable &m_drives;

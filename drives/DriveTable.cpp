@@ -31,7 +31,7 @@ QChar DriveTable::assign(const QString &root, const QString &source, const QStri
         const QChar letter(c);
         if (drive(letter))
             continue;
-        const Drive added{letter, QDir::cleanPath(root), source, label, deviceOf(root)};
+        const Drive added{letter, QDir::cleanPath(root), source, label, deviceOf(root), ++m_given};
         const auto at = std::lower_bound(m_drives.begin(), m_drives.end(), letter,
                                          [](const Drive &d, QChar l) { return d.letter < l; });
         m_drives.insert(at, added);

@@ -16,6 +16,7 @@ struct Drive
     QString source; ///< the mount's source, e.g. /dev/sdb1
     QString label;  ///< volume label, possibly empty
     quint64 device = 0; ///< the root's device number when the letter was given
+    quint64 serial = 0; ///< which giving of a letter this is: a volume that comes back is another
 };
 
 // Linux has no drive letters, so we hand them out: C is the root file system,
@@ -50,4 +51,5 @@ signals:
 
 private:
     QList<Drive> m_drives;
+    quint64 m_given = 0;
 };

@@ -1,3 +1,4 @@
+#include "copy/KeyFormat.h"
 #include "copy/LinuxFileOperations.h"
 #include "CopyChecks.h"
 #include "ScriptedCalls.h"
@@ -76,12 +77,65 @@ private slots:
         QCOMPARE(TempTree::read(copy.target), number == 0 || kind == Kind::FsyncFolder ? copy.content : OldContent);
     }
 
-    void copyThatReadsBackWrongFails()
+    // A copy that reads back wrong blames the key, unless the source changed meanwhile.
+    void readBackBlamesTheRightOne_data()
     {
+        QTest::addColumn<bool>("sourceChanges");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("the key") << false << "Erreur d'entrée/sortie de périphérique";
+        QTest::newRow("the source") << true << "Le fichier source a changé pendant la copie";
+    }
+    void readBackBlamesTheRightOne()
+    {
+        QFETCH(bool, sourceChanges);
+        QFETCH(QString, message);
         Copy copy(3 * MiB);
-        copy.calls.corruptReadBack(MiB + MiB / 2);
-        QCOMPARE(copy.run(), 57);
+        copy.calls.corruptReadBack(sourceChanges ? -1 : MiB + MiB / 2);
+        QString shown;
+        bool changed = false;
+        try {
+            copy.files.copyFile(copy.source, copy.target, [&](qint64, qint64) {
+                QFile source(copy.source);
+                if (sourceChanges && !changed)
+                    changed = source.open(QIODevice::Append) && source.write("!") == 1;
+            });
+        } catch (const Failure &failure) {
+            shown = failure.description();
+        }
+        QCOMPARE(shown, message);
+        QCOMPARE(changed, sourceChanges);
         QCOMPARE(TempTree::read(copy.target), OldContent);
+    }
+
+    // Names and sizes a key's format refuses fail before anything is written.
+    void formatLimits_data()
+    {
+        QTest::addColumn<int>("family");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QString>("message");
+        using KeyFormat::Family;
+        QTest::newRow("FAT, '?'") << int(Family::Fat) << "a?b.txt" << qint64(1) << "Nom ou numéro de fichier incorrect";
+        QTest::newRow("exFAT, ':'") << int(Family::ExFat) << "a:b.txt" << qint64(1) << "Nom ou numéro de fichier incorrect";
+        QTest::newRow("FAT, 4 GiB less a byte") << int(Family::Fat) << "a.bin" << KeyFormat::FatLargestFile << "";
+        QTest::newRow("FAT, 4 GiB") << int(Family::Fat) << "a.bin" << KeyFormat::FatLargestFile + 1
+                                    << "Fichier trop volumineux pour le format de la clé (FAT : 4 Go au plus)";
+        QTest::newRow("exFAT, 5 GiB") << int(Family::ExFat) << "a.bin" << (qint64(5) << 30) << "";
+        QTest::newRow("ext4 takes any name") << int(Family::Unix) << "a?b:c.txt" << qint64(1) << "";
+    }
+    void formatLimits()
+    {
+        QFETCH(int, family);
+        QFETCH(QString, name);
+        QFETCH(qint64, size);
+        QFETCH(QString, message);
+        QString shown;
+        try {
+            KeyFormat::requireStorable(KeyFormat::Family(family), name, size);
+        } catch (const Failure &failure) {
+            shown = failure.description();
+        }
+        QCOMPARE(shown, message);
     }
 
     // A link at the target's name is replaced by the copy; what it pointed to is left alone.

@@ -48,6 +48,19 @@ inline bool mountImage(const QString &image, const QString &dir)
     return run(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("loop"), image, dir});
 }
 
+// An exFAT image on a loop device, through the FUSE driver as desktops do without a
+// kernel driver. Returns the loop device, "" on failure; detach it once unmounted.
+inline QString mountExfat(const QString &image, int sizeMiB, const QString &dir)
+{
+    QProcess losetup;
+    if (!run(QStringLiteral("truncate"), {QStringLiteral("-s"), QStringLiteral("%1M").arg(sizeMiB), image})
+        || !run(QStringLiteral("mkfs.exfat"), {image}))
+        return {};
+    losetup.start(QStringLiteral("losetup"), {QStringLiteral("-f"), QStringLiteral("--show"), image});
+    const QString loop = losetup.waitForFinished() ? QString::fromLocal8Bit(losetup.readAllStandardOutput()).trimmed() : QString();
+    return !loop.isEmpty() && run(QStringLiteral("mount.exfat-fuse"), {loop, dir}) ? loop : QString();
+}
+
 inline bool unmount(const QString &dir, bool lazy = false)
 {
     return run(QStringLiteral("umount"), lazy ? QStringList{QStringLiteral("-l"), dir} : QStringList{dir});
