@@ -12,7 +12,11 @@
 
 namespace {
 
-const QChar Separator = QLatin1Char('\\');
+// A folder's drive path ready for a name: the copy appends the file name straight after it.
+QString withSeparator(const QString &folder)
+{
+    return folder.endsWith(u'\\') ? folder : folder + u'\\';
+}
 
 // Marks a drive change of one index as recovering for as long as the recovery runs.
 class RecoveryScope
@@ -36,12 +40,7 @@ void Copieur::Drive1_Change(int index)
     try {
         folder.setPath(drive.drive());
         if (index >= FirstSlot) {
-            // A drive whose current folder is not its root gives a path without the final
-            // separator; the copy appends the file name straight after it.
-            QString destination = folder.path();
-            if (!destination.endsWith(Separator))
-                destination += Separator;
-            m_bas.CheminDest[index] = destination;
+            m_bas.CheminDest[index] = withSeparator(folder.path());
             m_controls.Destin->setCaption(m_bas.CheminDest[index]);
         } else {
             m_controls.Chemin->setCaption(folder.path());
@@ -66,7 +65,7 @@ void Copieur::Dir1_Change(int index)
     m_controls.File1[index]->setPath(folder.path());
     if (index == 0)
         return;
-    m_bas.CheminDest[index] = folder.path() + Separator;
+    m_bas.CheminDest[index] = withSeparator(folder.path());
     m_controls.Destin->setCaption(m_bas.CheminDest[index]);
 }
 
@@ -81,7 +80,7 @@ void Copieur::File1_Click(int index)
     if (index == 0) {
         // The file picked lies in the folder the list shows, whatever entry of the
         // folder list the operator has since moved to.
-        m_bas.FichSource = m_controls.Dir1[0]->path() + Separator + name;
+        m_bas.FichSource = withSeparator(m_controls.Dir1[0]->path()) + name;
         // The run reads the file from this volume, not from one given the same letter since.
         const std::optional<Drive> drive = m_services.drives.drive(DrivePath::parse(m_bas.FichSource).letter);
         m_sourceVolume = drive ? drive->serial : 0;

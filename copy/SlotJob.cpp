@@ -1,10 +1,7 @@
 #include "copy/SlotJob.h"
 
+#include "drives/DriveTable.h"
 #include "drives/FolderReading.h"
-
-#include <QFile>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -44,8 +41,7 @@ void requireVolume(const VolumePlace &place)
 {
     if (place.device == 0)
         return;
-    struct stat status = {};
-    if (::stat(QFile::encodeName(place.root).constData(), &status) != 0 || quint64(status.st_dev) != place.device)
+    if (deviceOf(place.root) != place.device)
         throw failureFor(FailureNumber::DiskNotReady);
 }
 

@@ -47,9 +47,7 @@ QString removalSecondLine(const QString &letter)
 
 QString faultyKeyMessage(const Failure &failure)
 {
-    const QString number = failure.number() < 0 ? QString::number(failure.number())
-                                                : QLatin1Char(' ') + QString::number(failure.number());
-    return QStringLiteral("erreur N°") + number + QStringLiteral(" générée par ") + failure.source()
+    return QStringLiteral("erreur N° ") + QString::number(failure.number()) + QStringLiteral(" générée par ") + failure.source()
         + QLatin1Char('\r') + failure.description() + QStringLiteral(" _ Cette clé semble défectueuse !");
 }
 

@@ -24,5 +24,3 @@ public:
     virtual QString getDriveName(const QString &path) const = 0;        ///< "E:\Docs" -> "E:"
     virtual std::unique_ptr<DriveObject> getDrive(const QString &driveName) const = 0;
 };
-
-using FileSystemObjectFactory = std::function<std::unique_ptr<FileSystemObject>()>;

@@ -21,14 +21,12 @@ Failure unreadable(int err)
     return failureFor(FailureNumber::DiskNotReady);
 }
 
-dev_t deviceOf(const QString &root)
+quint64 deviceOfRoot(const QString &root)
 {
-    struct stat info = {};
-    if (::stat(QFile::encodeName(root).constData(), &info) != 0)
+    const quint64 device = deviceOf(root);
+    if (device == 0)
         throw unreadable(errno);
-    if (!S_ISDIR(info.st_mode))
-        throw failureFor(FailureNumber::DiskNotReady);
-    return info.st_dev;
+    return device;
 }
 
 class LinuxDriveObject : public DriveObject
@@ -37,7 +35,7 @@ public:
     LinuxDriveObject(const DriveTable &drives, const Drive &drive)
         : m_drives(drives)
         , m_drive(drive)
-        , m_device(deviceOf(drive.root))
+        , m_device(deviceOfRoot(drive.root))
     {
     }
 
@@ -64,7 +62,7 @@ private:
     void check() const
     {
         const std::optional<Drive> now = m_drives.drive(m_drive.letter);
-        if (!now || now->root != m_drive.root || deviceOf(m_drive.root) != m_device)
+        if (!now || now->root != m_drive.root || deviceOfRoot(m_drive.root) != m_device)
             throw failureFor(FailureNumber::DiskNotReady);
     }
 
@@ -92,7 +90,7 @@ LinuxFileSystemObject::LinuxFileSystemObject(const DriveTable &drives)
 QString LinuxFileSystemObject::getAbsolutePathName(const QString &path) const
 {
     const QString absolute = DrivePath::resolve(path, m_drives);
-    deviceOf(m_drives.drive(DrivePath::parse(absolute).letter)->root);
+    deviceOfRoot(m_drives.drive(DrivePath::parse(absolute).letter)->root);
     return absolute;
 }
 

@@ -37,7 +37,7 @@ bool sysfsPathOnUsb(const QString &sysfsDevice, int depth)
 
 VolumeNotification notificationFor(QChar letter, const MountEntry &entry)
 {
-    return VolumeNotification{VolumeDeviceType, qint32(1u << (letter.unicode() - u'A')), entry.source,
+    return VolumeNotification{VolumeDeviceType, unitMaskOf(letter), entry.source,
                               isNetworkFileSystem(entry.fileSystemType) ? NetworkVolumeData : 0};
 }
 

@@ -24,11 +24,6 @@ void NotificationSource::release()
     drain();
 }
 
-bool NotificationSource::isHeld() const
-{
-    return m_held;
-}
-
 void NotificationSource::deliverArrival(const VolumeNotification &n)
 {
     deliverAll({Delivery{true, n, {}}});

@@ -11,6 +11,12 @@
 // The device type of a volume; the key handlers act on no other.
 constexpr qint32 VolumeDeviceType = 2;
 
+// The unit mask naming one drive letter: one bit, A the lowest.
+inline qint32 unitMaskOf(QChar letter)
+{
+    return qint32(1u << (letter.toUpper().unicode() - u'A'));
+}
+
 struct VolumeNotification
 {
     qint32 deviceType = 0;
@@ -34,7 +40,6 @@ public:
     // While held (during a copy run) notifications wait, in order; release() delivers them.
     void hold();
     void release();
-    bool isHeld() const;
 
 protected:
     // Delivers now (on the calling thread, which is the UI thread) or queues while held;

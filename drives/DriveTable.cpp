@@ -9,15 +9,11 @@
 
 #include <algorithm>
 
-namespace {
-
-quint64 deviceOf(const QString &root)
+quint64 deviceOf(const QString &path)
 {
     struct stat status = {};
-    return ::stat(QFile::encodeName(root).constData(), &status) == 0 ? quint64(status.st_dev) : 0;
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? quint64(status.st_dev) : 0;
 }
-
-} // namespace
 
 DriveTable::DriveTable(QObject *parent)
     : QObject(parent)

@@ -19,6 +19,9 @@ struct Drive
     quint64 serial = 0; ///< which giving of a letter this is: a volume that comes back is another
 };
 
+// The device a native path lies on, after links; 0 with errno set when it cannot be read.
+quint64 deviceOf(const QString &path);
+
 // Linux has no drive letters, so we hand them out: C is the root file system,
 // each removable volume takes the lowest free letter from D when it is seen.
 class DriveTable : public QObject

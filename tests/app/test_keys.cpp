@@ -85,8 +85,8 @@ private slots:
         fixture.arrive(letter);
         QCOMPARE(fixture.controls().Text1->text(), u"Connection du périphérique !\r\nDeviceID :\tD:\\\r\nN_Volume :\tCLE_D\r\n"
                                                    "Taille totale : \t1\u202F048\u202F576 Kilo-octets\r\nDisponible : \t2 Kilo-octets"_s);
-        QCOMPARE(DeviceReport::faultyKeyMessage(Failure(-2147221504, u"Erreur Automation"_s, u"Scripting"_s)),
-                 u"erreur N°-2147221504 générée par Scripting\rErreur Automation _ Cette clé semble défectueuse !"_s);
+        QCOMPARE(DeviceReport::faultyKeyMessage(failureFor(FailureNumber::DiskNotReady)),
+                 u"erreur N° 71 générée par EssaimeurMV\rDisque non prêt _ Cette clé semble défectueuse !"_s);
     }
 };
 

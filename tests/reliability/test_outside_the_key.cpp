@@ -54,8 +54,7 @@ struct World
         if (!mountedNow)
             return {};
         mounted.prepend(dir);
-        QTest::qWaitFor([&] { return !drives.letterOfRoot(dir).isNull(); }, 5000);
-        return drives.letterOfRoot(dir);
+        return QTest::qWaitFor([&] { return !drives.letterOfRoot(dir).isNull(); }, 5000) ? drives.letterOfRoot(dir) : QChar();
     }
     bool pull(const QString &name)
     {
@@ -76,11 +75,11 @@ struct World
         }
         return false;
     }
-    void run(const QString &toDelete = {})
+    bool run(const QString &toDelete = {})
     {
         window->controls().FichKill->setText(toDelete);
         window->LanceCopie_Click();
-        QTest::qWaitFor([&] { return !window->isCopying(); }, 30000);
+        return QTest::qWaitFor([&] { return !window->isCopying(); }, 30000);
     }
 
     TempTree tree;
@@ -176,7 +175,7 @@ private slots:
         }
         const Entries system = snapshot(world.system), keyBefore = snapshot(world.key(key));
 
-        world.run(scenario == u"link" || scenario == u"bind" ? QStringLiteral("*.tmp") : scenario == u"source" ? source : QString());
+        QVERIFY(world.run(scenario == u"link" || scenario == u"bind" ? QStringLiteral("*.tmp") : scenario == u"source" ? source : QString()));
         QCOMPARE(snapshot(world.system), system);
         QVERIFY(world.drives.letterOfRoot(world.tree.path(QStringLiteral("media/LIEN"))).isNull());
         QCOMPARE(world.window->controls().Controle[1]->caption(), status);

@@ -15,7 +15,7 @@ public:
 
     static VolumeNotification volume(QChar letter, const QString &deviceName = {}, qint32 deviceData = 0)
     {
-        return VolumeNotification{2, qint32(1u << (letter.toUpper().unicode() - u'A')), deviceName, deviceData};
+        return VolumeNotification{2, unitMaskOf(letter), deviceName, deviceData};
     }
 
     void arrive(const VolumeNotification &n) { deliverArrival(n); }

@@ -2,6 +2,7 @@
 
 #include "app/Copieur.h"
 #include "copy/FileOperations.h"
+#include "devices/NotificationSource.h"
 #include "devices/DriveFacts.h"
 #include "drives/DriveTable.h"
 #include "drives/Failure.h"
@@ -132,9 +133,8 @@ public:
         return letter;
     }
 
-    static qint32 maskOf(QChar letter) { return qint32(1) << (letter.unicode() - u'A'); }
-    void arrive(QChar letter) { window->SysInfo1_DeviceArrival(2, maskOf(letter), QStringLiteral("/dev/test"), 0); }
-    void remove(QChar letter) { window->SysInfo1_DeviceRemoveComplete(2, maskOf(letter), QStringLiteral("/dev/test"), 0); }
+    void arrive(QChar letter) { window->SysInfo1_DeviceArrival(2, unitMaskOf(letter), QStringLiteral("/dev/test"), 0); }
+    void remove(QChar letter) { window->SysInfo1_DeviceRemoveComplete(2, unitMaskOf(letter), QStringLiteral("/dev/test"), 0); }
 
     // Presses the launch button's handler and waits for the run to end.
     void runCopies()
