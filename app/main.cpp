@@ -17,7 +17,7 @@ int main(int argc, char *argv[])
 
     DriveTable drives;
     MountWatcher watcher(drives);
-    watcher.start(); // keys already there get their letters, not a slot
+    const bool watching = watcher.start(); // keys already there get their letters, not a slot
     LinuxFileOperations files;
     QtMessageBox messages;
 
@@ -25,5 +25,7 @@ int main(int argc, char *argv[])
                     &watcher});
     messages.setParent(&window);
     window.show();
+    if (!watching)
+        messages.show(MountWatcher::cannotWatchMessage(), 16);
     return app.exec();
 }

@@ -70,21 +70,29 @@ void MountWatcher::setSysfsRoot(const QString &sysfsRoot)
     m_sysfsRoot = sysfsRoot;
 }
 
-void MountWatcher::start()
+bool MountWatcher::start()
 {
     if (m_notifier)
-        return;
+        return true;
     // Opened before the first reading so that no change falls between the two.
     m_fd = ::open(QFile::encodeName(m_mountInfoPath).constData(), O_RDONLY | O_CLOEXEC);
     if (m_fd >= 0) {
         m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Exception, this);
         connect(m_notifier, &QSocketNotifier::activated, this, &MountWatcher::rescan);
     }
-    m_table = read();
+    const std::optional<QList<MountEntry>> table = readMountInfo(m_mountInfoPath);
+    m_table = table.value_or(QList<MountEntry>());
     for (const MountEntry &entry : std::as_const(m_table)) {
         if (isKey(entry, m_table))
             m_volumes.append(Volume{entry, letterFor(entry)});
     }
+    return m_notifier && table;
+}
+
+QString MountWatcher::cannotWatchMessage()
+{
+    return QStringLiteral("La table des montages du système est illisible : les clés branchées ne seront pas "
+                          "détectées. Redémarrez le programme, ou la session si le problème persiste.");
 }
 
 void MountWatcher::rescan()
@@ -118,11 +126,6 @@ void MountWatcher::rescan()
     }
     if (!deliveries.isEmpty())
         deliverAll(std::move(deliveries));
-}
-
-QList<MountEntry> MountWatcher::read() const
-{
-    return readMountInfo(m_mountInfoPath).value_or(QList<MountEntry>());
 }
 
 bool MountWatcher::isKey(const MountEntry &entry, const QList<MountEntry> &table) const

@@ -27,8 +27,12 @@ public:
                           QObject *parent = nullptr);
     ~MountWatcher() override;
 
-    // Letters the volumes already mounted, silently, then follows the table.
-    void start();
+    // Letters the volumes already mounted, silently, then follows the table. False when
+    // the table cannot be opened or read: no key will then be seen.
+    bool start();
+
+    // What the operator is told when the watcher cannot watch.
+    static QString cannotWatchMessage();
 
     // Reads the whole table again and reports what changed since the last reading.
     // The kernel's wake-ups call it; a table in a plain file needs it called.
@@ -43,7 +47,6 @@ private:
         QChar letter; ///< null when D..Z were taken
     };
 
-    QList<MountEntry> read() const;
     bool isKey(const MountEntry &entry, const QList<MountEntry> &table) const;
     QChar letterFor(const MountEntry &entry);
 

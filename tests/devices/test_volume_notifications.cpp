@@ -71,13 +71,19 @@ private slots:
         MountWatcher watcher(drives, {u"/media"_s}, dir.createFile(u"mountinfo"_s, tables.first()));
         watcher.setSysfsRoot(dir.path(u"sys"_s));
         VolumeRecorder recorder(watcher, drives);
-        watcher.start();
+        QVERIFY(watcher.start());
         for (const QByteArray &table : tables.mid(1)) {
             dir.createFile(u"mountinfo"_s, table);
             watcher.rescan();
         }
         QCOMPARE(recorder.lines, expected);
         QCOMPARE(recorder.missing, 0);
+    }
+
+    void saysWhenItCannotWatch()
+    {
+        DriveTable drives;
+        QVERIFY(!MountWatcher(drives, {}, u"/nonexistent/mountinfo"_s).start());
     }
 };
 
