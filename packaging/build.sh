@@ -62,6 +62,8 @@ configure_tests() {
 # skips (exit code 77) are added from its JUnit report, with the test's last output line.
 # The list is printed when the script ends, however it ends.
 start_skip_log() {
+    # The test tools (mkfs.*, losetup, mount) live there, off a normal user's PATH.
+    export PATH="$PATH:/usr/sbin:/sbin"
     skip_log=$(mktemp)
     export ESSAIMEUR_SKIP_LOG=$skip_log
     trap report_skips EXIT
