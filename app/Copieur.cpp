@@ -29,7 +29,6 @@ Copieur::Copieur(Services services, QWidget *parent)
 Copieur::~Copieur()
 {
     m_run.reset();
-    setUnhandledFailureReporter({});
     if (m_services.notifications)
         m_services.notifications->setHandlers({}, {});
 }
@@ -45,23 +44,25 @@ void Copieur::wireEvents()
         m_controls.Coche[i]->setClickHandler([this, i] { Coche_Click(i); });
         m_controls.Controle[i]->setClickHandler([this, i] { Controle_Click(i); });
     }
-    connect(m_controls.LanceCopie, &VkCommand::clicked, this, [this] { runUserEvent([this] { LanceCopie_Click(); }); });
+    connect(m_controls.LanceCopie, &VkCommand::clicked, this, [this] { runUserEvent(this, [this] { LanceCopie_Click(); }); });
     connect(m_controls.Quitter, &VkCommand::clicked, this, [this] { Quitter_Click(); });
 
     if (m_services.notifications) {
         m_services.notifications->setHandlers(
             [this](const VolumeNotification &n) {
-                runUserEvent([&] { SysInfo1_DeviceArrival(n.deviceType, n.unitMask, n.deviceName, n.deviceData); });
+                runUserEvent(this, [&] { SysInfo1_DeviceArrival(n.deviceType, n.unitMask, n.deviceName, n.deviceData); });
             },
             [this](const VolumeNotification &n) {
-                runUserEvent([&] {
+                runUserEvent(this, [&] {
                     SysInfo1_DeviceRemoveComplete(n.deviceType, n.unitMask, n.deviceName, n.deviceData);
                 });
             });
     }
-    setUnhandledFailureReporter([this](const Failure &failure) {
-        m_services.messages.show(failure.description(), 16);
-    });
+}
+
+void Copieur::reportUnhandled(const Failure &failure)
+{
+    m_services.messages.show(failure.description(), 16);
 }
 
 void Copieur::Form_Load()

@@ -3,6 +3,7 @@
 #include "copy/SlotJob.h"
 #include "state/CopieurBas.h"
 #include "ui/Controls.h"
+#include "ui/EventGuard.h"
 
 #include <QList>
 #include <QWidget>
@@ -21,7 +22,7 @@ struct VolumeNotification;
 
 // The one window. Every behaviour is one of its handlers, a plain member
 // function that takes the slot index; they share only the slot table.
-class Copieur : public QWidget
+class Copieur : public QWidget, public FailureReporter
 {
     Q_OBJECT
 public:
@@ -65,6 +66,8 @@ public:
 
     // The copy run.
     void LanceCopie_Click();
+
+    void reportUnhandled(const Failure &failure) override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

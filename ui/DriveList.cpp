@@ -82,7 +82,7 @@ void DriveList::pick(int index)
         return;
     makeCurrent(letter);
     if (m_changeHandler)
-        runUserEvent(m_changeHandler);
+        runUserEvent(this, m_changeHandler);
 }
 
 void DriveList::makeCurrent(QChar letter)

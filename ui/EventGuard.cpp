@@ -3,32 +3,16 @@
 #include "drives/Failure.h"
 
 #include <QDebug>
+#include <QWidget>
 
-namespace {
-
-void logFailure(const Failure &failure)
-{
-    qWarning().noquote() << "unhandled failure" << failure.number() << failure.description();
-}
-
-std::function<void(const Failure &)> &reporter()
-{
-    static std::function<void(const Failure &)> current = logFailure;
-    return current;
-}
-
-} // namespace
-
-void runUserEvent(const std::function<void()> &handler)
+void runUserEvent(QWidget *control, const std::function<void()> &handler)
 {
     try {
         handler();
     } catch (const Failure &failure) {
-        reporter()(failure);
+        if (auto *reporter = dynamic_cast<FailureReporter *>(control->window()))
+            reporter->reportUnhandled(failure);
+        else
+            qWarning().noquote() << "unhandled failure" << failure.number() << failure.description();
     }
-}
-
-void setUnhandledFailureReporter(std::function<void(const Failure &)> newReporter)
-{
-    reporter() = newReporter ? std::move(newReporter) : logFailure;
 }

@@ -3,11 +3,17 @@
 #include <functional>
 
 class Failure;
+class QWidget;
 
-// Runs a handler that the operator's action raised. A failure that no handler
-// recovered from must not unwind through Qt's event loop: it goes to the reporter.
-void runUserEvent(const std::function<void()> &handler);
+// What a window does with a failure that no handler recovered from.
+class FailureReporter
+{
+public:
+    virtual ~FailureReporter() = default;
+    virtual void reportUnhandled(const Failure &failure) = 0;
+};
 
-// The window installs a reporter that shows the failure; the default one (also
-// restored by an empty reporter) logs it.
-void setUnhandledFailureReporter(std::function<void(const Failure &)> reporter);
+// Runs a handler that the operator's action on `control` raised. A failure must not
+// unwind through Qt's event loop: it goes to the control's window when that window
+// reports failures, to the log otherwise.
+void runUserEvent(QWidget *control, const std::function<void()> &handler);

@@ -146,5 +146,5 @@ void FileList::display(const QStringList &names, int current)
 void FileList::raiseClick()
 {
     if (m_clickHandler)
-        runUserEvent(m_clickHandler);
+        runUserEvent(this, m_clickHandler);
 }

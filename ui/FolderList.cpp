@@ -231,7 +231,7 @@ void FolderList::openEntry(int n)
     const QString target = list(n);
     if (target.isEmpty())
         return;
-    runUserEvent([this, target] { setPath(target); });
+    runUserEvent(this, [this, target] { setPath(target); });
 }
 
 int FolderList::ancestorRows() const

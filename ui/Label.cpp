@@ -42,7 +42,7 @@ void Label::mouseReleaseEvent(QMouseEvent *event)
 {
     QLabel::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && m_click)
-        runUserEvent(m_click);
+        runUserEvent(this, m_click);
 }
 
 void Label::paintEvent(QPaintEvent *event)

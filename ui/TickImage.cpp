@@ -21,5 +21,5 @@ void TickImage::mouseReleaseEvent(QMouseEvent *event)
 {
     QLabel::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && m_click)
-        runUserEvent(m_click);
+        runUserEvent(this, m_click);
 }

@@ -73,17 +73,21 @@ private slots:
     void operatorPicksAFile()
     {
         KeyD key({u"a"_s, u"b"_s, u"c"_s});
-        FileList files(key.drives);
-        QList<int> clicks;
+        // The handler's failure goes to the window's reporter, not through the event loop.
+        struct Window : QWidget, FailureReporter
+        {
+            QList<int> clicks;
+            void reportUnhandled(const Failure &failure) override { clicks << failure.number(); }
+        } window;
+        FileList files(key.drives, &window);
+        QList<int> &clicks = window.clicks;
         files.setClickHandler([&] { clicks << files.listIndex(); throw failureFor(FailureNumber::FileNotFound); });
-        // The handler's failure goes to the reporter, not through the event loop.
-        setUnhandledFailureReporter([&](const Failure &failure) { clicks << failure.number(); });
-        const auto restore = qScopeGuard([] { setUnhandledFailureReporter({}); });
         files.setPath(u"D:\\"_s);
-        files.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&files));
-        const QPoint row1 = files.viewport()->mapTo(&files, files.visualRect(files.model()->index(1, 0)).center());
-        QTest::mouseClick(files.windowHandle(), Qt::LeftButton, {}, row1);
+        files.setGeometry(0, 0, 200, 200);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QPoint row1 = files.viewport()->mapTo(&window, files.visualRect(files.model()->index(1, 0)).center());
+        QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, row1);
         QTest::keyClick(&files, Qt::Key_Down);
         QCOMPARE(clicks, QList<int>({1, 53, 2, 53}));
     }
