@@ -19,8 +19,8 @@ jobs=2
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
                 qt6-svg-dev libmount-dev libblkid-dev fonts-liberation)
 test_packages=(xvfb xauth xdotool imagemagick x11-utils e2fsprogs dosfstools mount util-linux
-               desktop-file-utils appstream dpkg-dev file lintian clang libclang-rt-14-dev
-               dbus at-spi2-core python3 python3-pyatspi)
+               exfatprogs exfat-fuse fusefat desktop-file-utils appstream dpkg-dev file lintian
+               clang libclang-rt-14-dev dbus at-spi2-core python3 python3-pyatspi)
 
 install_missing() {
     local missing=() package sudo=()
@@ -58,9 +58,10 @@ configure_tests() {
     cmake --build "$dir" -j "$jobs" --target "${targets[@]}"
 }
 
-# Tests append "name: reason" to $ESSAIMEUR_SKIP_LOG when they run reduced; CTest's own
-# skips (exit code 77) are added from its JUnit report, with the test's last output line.
-# The list is printed when the script ends, however it ends.
+# Tests append "name: reason" to $ESSAIMEUR_SKIP_LOG when they run reduced. CTest's own
+# skips (exit code 77) are added from its JUnit report with the test's last output line,
+# and so are QtTest's skipped cases (SKIP lines) in tests that pass. The list is printed
+# when the script ends, however it ends.
 start_skip_log() {
     # The test tools (mkfs.*, losetup, mount) live there, off a normal user's PATH.
     export PATH="$PATH:/usr/sbin:/sbin"
@@ -74,17 +75,20 @@ run_ctest() {
     shift
     junit="$(cd "$dir" && pwd)/ctest-report.xml"
     rm -f "$junit"
-    ctest --test-dir "$dir" --output-on-failure -j "$jobs" --output-junit "$junit" "$@" || status=$?
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" --output-junit "$junit" \
+          --test-output-size-passed 4000000 "$@" || status=$?
     [ -f "$junit" ] && awk '
+        function text(s) { gsub(/&lt;/, "<", s); gsub(/&gt;/, ">", s); gsub(/&quot;/, "\"", s); gsub(/&amp;/, "\\&", s); return s }
         FILENAME == ARGV[1] { sub(/: .*/, ""); logged[$0] = 1; next }
         /<testcase / { name = $0; sub(/.*<testcase name="/, "", name); sub(/".*/, "", name)
-                       skipped = /status="notrun"/; last = ""; inside = 0 }
+                       notrun = /status="notrun"/; last = ""; skips = 0; inside = 0 }
         /<system-out>/ { inside = 1; sub(/.*<system-out>/, "") }
-        inside && /<\/system-out>/ { sub(/<\/system-out>.*/, ""); if ($0 ~ /[^ \t]/) last = $0; inside = 0 }
-        inside && /[^ \t]/ { last = $0 }
-        /<\/testcase>/ && skipped && !logged[name] {
-            gsub(/&lt;/, "<", last); gsub(/&gt;/, ">", last); gsub(/&quot;/, "\"", last); gsub(/&amp;/, "\\&", last)
-            print name ": skipped: " (last == "" ? "no output" : last) }
+        inside { closing = sub(/<\/system-out>.*/, "")
+                 if ($0 ~ /[^ \t]/) last = $0
+                 if ($0 ~ /^SKIP   : / && !skips++) first = substr($0, 10)
+                 if (closing) inside = 0 }
+        /<\/testcase>/ && !logged[name] && notrun { print name ": skipped: " (last == "" ? "no output" : text(last)) }
+        /<\/testcase>/ && !logged[name] && !notrun && skips { print name ": " skips " case(s) skipped, first " text(first) }
     ' "$skip_log" "$junit" >>"$skip_log"
     return $status
 }
