@@ -1,7 +1,7 @@
 #pragma once
 
 #include "copy/SlotJob.h"
-#include "state/CopieurBas.h"
+#include "app/CopieurBas.h"
 #include "ui/Controls.h"
 #include "ui/EventGuard.h"
 

@@ -5,7 +5,7 @@
 #include "drives/DrivePath.h"
 #include "drives/DriveTable.h"
 #include "drives/Failure.h"
-#include "state/SlotPresentation.h"
+#include "ui/SlotPresentation.h"
 #include "ui/FileList.h"
 #include "ui/Label.h"
 #include "ui/MessageBox.h"

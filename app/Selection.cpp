@@ -1,6 +1,6 @@
 #include "app/Copieur.h"
 
-#include "state/SlotPresentation.h"
+#include "ui/SlotPresentation.h"
 #include "ui/VkCommand.h"
 
 void Copieur::Cochage(int slot)

@@ -1,6 +1,6 @@
 #include "ui/WindowDescription.h"
 
-#include "state/SlotArray.h"
+#include "drives/SlotArray.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "devices/DeviceReport.h"
 #include "devices/NotificationSource.h"
-#include "state/SlotPresentation.h"
+#include "ui/SlotPresentation.h"
 #include "ui/DriveList.h"
 
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "state/SlotPresentation.h"
+#include "ui/SlotPresentation.h"
 
 #include "ui/Controls.h"
 #include "ui/Label.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "state/SlotArray.h"
+#include "drives/SlotArray.h"
 
 #include <QString>
 

@@ -5,7 +5,7 @@
 #include "devices/DriveFacts.h"
 #include "drives/DrivePath.h"
 #include "drives/Failure.h"
-#include "state/SlotPresentation.h"
+#include "ui/SlotPresentation.h"
 #include "ui/DriveList.h"
 #include "ui/FileList.h"
 #include "ui/FolderList.h"
