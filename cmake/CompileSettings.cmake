@@ -14,6 +14,10 @@ target_compile_definitions(essaimeur_settings INTERFACE QT_NO_NARROWING_CONVERSI
 # The program's own code says where every text comes from; tests may write plain literals.
 set(ESSAIMEUR_STRICT_QT QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_NO_URL_CAST_FROM_STRING QT_USE_QSTRINGBUILDER)
 
+if(ESSAIMEUR_TSAN)
+    target_compile_options(essaimeur_settings INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(essaimeur_settings INTERFACE -fsanitize=thread)
+endif()
 if(ESSAIMEUR_SANITIZE)
     target_compile_options(essaimeur_settings INTERFACE
         -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)

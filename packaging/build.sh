@@ -4,7 +4,8 @@
 #   build.sh run               builds the program alone and starts it (needs a display)
 #   build.sh test              builds everything and runs every test, then the unit and widget
 #                              tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
-#                              then bounded libFuzzer runs of the parsers
+#                              the copy engine's under ThreadSanitizer, then bounded libFuzzer
+#                              runs of the parsers
 #   build.sh ctest DIR [ARG…]  runs the tests of a tree already built (ARG: CTest's options)
 # The test modes end by listing, one line each with its reason, every test that was
 # skipped or ran reduced (no root, no private mount namespace, a missing tool); with
@@ -104,7 +105,7 @@ report_skips() {
     rm -f "$skip_log"
     # Under sudo, the trees go back to the user, whose next build would otherwise fail.
     if [ -n "${SUDO_UID:-}" ]; then
-        for dir in build build-sanitize build-fuzz; do
+        for dir in build build-sanitize build-thread build-fuzz; do
             [ ! -d "$dir" ] || chown -R "$SUDO_UID:${SUDO_GID:-$SUDO_UID}" "$dir"
         done
     fi
@@ -141,6 +142,11 @@ test)
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1:check_initialization_order=1:strict_string_checks=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         run_ctest build-sanitize -L "$sanitized"
+
+    # The copy run's threads under ThreadSanitizer: its engine and tests need the
+    # platform layer alone, so no uninstrumented widget code hides what they do.
+    configure_tests build-thread engine -DESSAIMEUR_TSAN=ON -DCMAKE_BUILD_TYPE=Debug
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest build-thread -L engine
 
     # Bounded libFuzzer runs of the parsers over their committed corpus, in a clang tree.
     CC=clang CXX=clang++ configure_tests build-fuzz fuzz -DESSAIMEUR_FUZZ=ON
