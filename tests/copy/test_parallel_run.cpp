@@ -2,39 +2,28 @@
 #include "copy/ParallelRun.h"
 #include "CopyChecks.h"
 #include "ScriptedCalls.h"
-#include "support/TempTree.h"
 
 #include <QTest>
 
-#include <condition_variable>
-#include <mutex>
-
 using Kind = ScriptedCalls::Kind;
 
-// Four keys, slots 1 to 4, each holding an old copy and an old file to delete; the
-// run's results, collected from the workers.
+// Four keys, slots 1 to 4, each holding an old copy and an old file to delete; the run's
+// results, collected from the workers.
 struct FourKeys
 {
-    FourKeys()
-    {
-        for (int slot = 1; slot <= 4; ++slot) {
-            tree.createFile(QStringLiteral("key%1/cours.bin").arg(slot), "ancienne version");
-            tree.createFile(QStringLiteral("key%1/vieux.tmp").arg(slot));
-        }
-    }
     QString key(int slot) const { return tree.path(QStringLiteral("key%1").arg(slot)); }
-
     void start(bool deleting = true)
     {
         QList<SlotJob> jobs;
         for (int slot = 1; slot <= 4; ++slot) {
-            const VolumePlace folder{key(slot), key(slot), 0, std::nullopt};
-            jobs.append(SlotJob{slot, VolumePlace{source, tree.root(), 0, std::nullopt}, folder, folder,
-                                QStringLiteral("cours.bin"), deleting ? QStringLiteral("*.tmp") : QString()});
+            tree.createFile(QStringLiteral("key%1/cours.bin").arg(slot), "ancienne version");
+            tree.createFile(QStringLiteral("key%1/vieux.tmp").arg(slot));
+            const VolumePlace folder{key(slot), key(slot)};
+            jobs.append({slot, {source, tree.root()}, folder, folder, QStringLiteral("cours.bin"), deleting ? QStringLiteral("*.tmp") : QString()});
         }
         run.start(jobs);
     }
-    // Waits until `count` slots have ended; false after 20 s.
+    // Waits until `count` slots have ended (and, for all four, the run); false after 20 s.
     bool waitFor(int count)
     {
         std::unique_lock locked(lock);
@@ -43,15 +32,18 @@ struct FourKeys
     std::optional<SlotResult> result(int slot)
     {
         const std::lock_guard locked(lock);
-        for (const SlotResult &r : std::as_const(results)) {
-            if (r.slot == slot)
-                return r;
-        }
-        return std::nullopt;
+        const auto found = std::find_if(results.cbegin(), results.cend(), [&](const SlotResult &r) { return r.slot == slot; });
+        return found == results.cend() ? std::nullopt : std::optional(*found);
+    }
+    void note(const std::function<void()> &change)
+    {
+        const std::lock_guard locked(lock);
+        change();
+        changed.notify_all();
     }
 
     const TempTree tree;
-    const QByteArray content = randomBytes(3 << 20);
+    const QByteArray content = TempTree::random(3 << 20);
     const QString source = tree.createFile(QStringLiteral("cours.bin"), content);
     ScriptedCalls calls;
     LinuxFileOperations files{calls};
@@ -59,16 +51,7 @@ struct FourKeys
     std::condition_variable changed;
     QList<SlotResult> results;
     bool ended = false;
-    ParallelRun run{files, {{}, [this](const SlotResult &r) {
-                                const std::lock_guard locked(lock);
-                                results.append(r);
-                                changed.notify_all();
-                            },
-                            [this] {
-                                const std::lock_guard locked(lock);
-                                ended = true;
-                                changed.notify_all();
-                            }}};
+    ParallelRun run{files, {{}, [this](const SlotResult &r) { note([&] { results.append(r); }); }, [this] { note([&] { ended = true; }); }}};
 };
 
 class TestParallelRun : public QObject
@@ -77,8 +60,7 @@ class TestParallelRun : public QObject
 
 private slots:
     // A slot whose step fails ends alone in failure; the others get their copy and their
-    // deletion; the run reports the highest failing slot's failure, and no slot leaves a
-    // temporary file behind.
+    // deletion; the run reports the highest failing slot's failure; no temporary file stays.
     void failuresStayInTheirSlot_data()
     {
         QTest::addColumn<int>("kind");
@@ -106,13 +88,12 @@ private slots:
             keys.calls.failCall(Kind(kind), kind == Kind::ReadDir ? -1 : 1, err, QFile::encodeName(keys.key(slot)));
         keys.start();
         QVERIFY(keys.waitFor(4));
-
         QCOMPARE(lastFailureInSlotOrder(keys.results).value_or(Failure(0, {})).number(), number);
         for (int slot = 1; slot <= 4; ++slot) {
             const bool fails = failing.contains(slot);
             const SlotResult result = *keys.result(slot);
-            QCOMPARE(result.copied, !fails || copied);
             QCOMPARE(result.failure.has_value(), fails);
+            QCOMPARE(result.copied, !fails || copied);
             QCOMPARE(TempTree::read(keys.key(slot) + QStringLiteral("/cours.bin")) == keys.content, !fails || copied);
             QCOMPARE(QFile::exists(keys.key(slot) + QStringLiteral("/vieux.tmp")), fails && copied);
             QVERIFY(result.files && result.files->contains(QStringLiteral("cours.bin")));
@@ -127,12 +108,10 @@ private slots:
         keys.calls.holdCalls(Kind::Write, QFile::encodeName(keys.key(2)));
         keys.start(false);
         QVERIFY(keys.waitFor(3));
-        QVERIFY(!keys.result(2));
-        QVERIFY(!keys.ended);
+        QVERIFY(!keys.result(2) && !keys.ended);
         keys.calls.releaseCalls();
         QVERIFY(keys.waitFor(4));
-        QVERIFY(keys.result(2)->copied);
-        QVERIFY(!lastFailureInSlotOrder(keys.results));
+        QVERIFY(keys.result(2)->copied && !lastFailureInSlotOrder(keys.results));
     }
 };
 
