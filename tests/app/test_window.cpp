@@ -1,154 +1,124 @@
 #include "support/WindowChecks.h"
-#include "ui/Colours.h"
+#include "ui/SlotPresentation.h"
 
-#include <QApplication>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
-using namespace Qt::StringLiterals;
+// A window with a source volume D, a key E and a drive F whose folder is gone.
+struct Fixture : WindowFixture
+{
+    TempTree source, key, gone;
+    Fixture()
+    {
+        for (const char *name : {"D/Data/name.txt", "D/Data/other.txt", "D/top.txt", "E/Photos/plage.jpg", "E/Docs/lettre.odt", "E/old.txt"})
+            (name[0] == 'D' ? source : key).createFile(name + 2);
+        addDrive(source), addDrive(key, "CLE"), addDrive(gone), QDir(gone.root()).removeRecursively();
+    }
+};
 
 class TestWindow : public QObject
 {
     Q_OBJECT
 
 private slots:
-    // A few controls, each placed differently: in a panel, in the slot panel's grid, on the window, hidden.
-    void controlsStandWhereDescribed_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("container");
-        QTest::addColumn<QRect>("pixels");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QFont>("font");
-        QTest::addColumn<bool>("visible");
-        const auto font = [](const QString &face, double points, bool bold) {
-            QFont font(face);
-            font.setPointSizeF(points);
-            font.setBold(bold);
-            return font;
-        };
-        QTest::newRow("source folders") << "Dir1(0)" << "vkFrame1" << QRect(4, 76, 225, 405) << "" << font(u"Arial"_s, 11.25, false)
-                                        << true;
-        QTest::newRow("slot 8 files") << "File1(8)" << "vkFrame2" << QRect(486, 370, 153, 70) << "" << font(u"Arial"_s, 9.75, false)
-                                      << true;
-        QTest::newRow("FichKill") << "FichKill" << "" << QRect(150, 542, 631, 29)
-                                  << "Inscrire ici ou sélectionner dans une des clés un éventuel fichier à supprimer sur toutes les clés"
-                                  << font(u"Arial Narrow"_s, 12, true) << true;
-        QTest::newRow("Controle(0)") << "Controle(0)" << "" << QRect(54, 638, 110, 26) << "En attente" << font(u"Arial"_s, 14.25, true)
-                                     << false;
-    }
-    void controlsStandWhereDescribed()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, container);
-        QFETCH(QRect, pixels);
-        QFETCH(QString, text);
-        QFETCH(QFont, font);
-        QFETCH(bool, visible);
-        WindowFixture fixture;
-        QWidget *widget = fixture.window->findChild<QWidget *>(name);
-        QVERIFY2(widget, qPrintable(name));
-        QCOMPARE(widget->accessibleName(), name);
-        QCOMPARE(widget->geometry(), pixels);
-        QCOMPARE(widget->parentWidget() == fixture.window.get() ? QString() : widget->parentWidget()->objectName(), container);
-        QCOMPARE(widget->property(qobject_cast<QLabel *>(widget) ? "text" : "displayText").toString(), text);
-        QCOMPARE(widget->font().family(), font.family());
-        QCOMPARE(widget->font().pointSizeF(), font.pointSizeF());
-        QCOMPARE(widget->font().bold(), font.bold());
-        QCOMPARE(widget->isVisibleTo(fixture.window.get()), visible);
-    }
-
-    // The navy is the window's own: the controls keep the platform's colours unless described otherwise.
-    void windowFrameAndColours()
-    {
-        WindowFixture fixture;
-        QCOMPARE(fixture.window->windowTitle(), u"Essaimeur par Mervane   Version 1.02"_s);
-        QCOMPARE(fixture.window->size(), QSize(1148, 584));
-        QCOMPARE(toBgr(fixture.window->palette().color(fixture.window->backgroundRole())), 0x800000u);
-        QCOMPARE(toBgr(fixture.controls().Drive1[1]->palette().color(QPalette::Base)), 0xFFFFFFu);
-        for (QWidget *control : {static_cast<QWidget *>(fixture.controls().Drive1[2]), static_cast<QWidget *>(fixture.controls().FichKill)})
-            QCOMPARE(control->palette().color(QPalette::Base), QApplication::palette().color(QPalette::Base));
-        const QRect before = fixture.controls().File1[8]->geometry();
-        fixture.window->resize(1600, 1000); // nothing moves with the window's size
-        QCOMPARE(fixture.controls().File1[8]->geometry(), before);
-    }
-
-    void tabOrderFollowsTheTabIndexes()
-    {
-        WindowFixture fixture;
-        QStringList expected = {"LanceCopie", "Quitter", "Dir1(0)", "File1(0)", "Drive1(0)"};
-        for (int i = 1; i <= 8; ++i)
-            expected << u"Dir1(%1)"_s.arg(i) << u"Drive1(%1)"_s.arg(i);
-        expected << "Text1" << "FichKill";
-        for (int i = 1; i <= 8; ++i)
-            expected << u"File1(%1)"_s.arg(i);
-        QStringList chain;
-        QWidget *widget = fixture.controls().LanceCopie;
-        do {
-            if (expected.contains(widget->objectName()) && !chain.contains(widget->objectName()))
-                chain << widget->objectName();
-            widget = widget->nextInFocusChain();
-        } while (widget != fixture.controls().LanceCopie);
-        QCOMPARE(chain, expected);
-    }
-
-    // Clicks on ticks (positive slot) and status boxes (negative) toggle the slot and set the launch button.
+    // Clicks, by token: "t3" on slot 3's tick, "b3" on its status box, "L" on the launch button; "f3" sets slot 3's
+    // flag to 1 (any non-zero flag selects), "d3" shows slot 3 green "Terminé" as a finished run leaves it.
     void clicksToggleTheSelection_data()
     {
-        QTest::addColumn<QList<int>>("clicks");
+        QTest::addColumn<QString>("clicks");
         QTest::addColumn<QString>("state");
         QTest::addColumn<bool>("launchEnabled");
-        QTest::newRow("none") << QList<int>{} << "- - - - - - - -" << false;
-        QTest::newRow("5 then 5 again on its box") << QList<int>{5, -5} << "- - - - - - - -" << false;
-        QTest::newRow("3 and 7, deselect 3") << QList<int>{3, 7, -3} << "- - - - - - -* -" << true;
-        QTest::newRow("all eight") << QList<int>{1, 2, 3, 4, 5, 6, 7, -8} << "-* -* -* -* -* -* -* -*" << true;
+        QTest::newRow("5 then 5 again on its box") << "t5 b5" << "- - - - - - - -" << false;
+        QTest::newRow("3 and 7, deselect 3") << "t3 t7 b3" << "- - - - - - -* -" << true;
+        QTest::newRow("all eight") << "t1 t2 t3 t4 t5 t6 t7 b8" << "-* -* -* -* -* -* -* -*" << true;
+        QTest::newRow("a finished slot is still selected") << "t4 d4 b4" << "- - - - - - - -" << false;
+        QTest::newRow("the flag counts, not its value") << "f6 t6" << "- - - - - - - -" << false;
+        QTest::newRow("a disabled launch button starts no run") << "f1 L" << "-*! - - - - - - -" << false;
     }
     void clicksToggleTheSelection()
     {
-        QFETCH(QList<int>, clicks);
+        QFETCH(QString, clicks);
         QFETCH(QString, state);
         QFETCH(bool, launchEnabled);
-        WindowFixture fixture;
-        for (int slot : clicks) {
-            QWidget *target = slot > 0 ? static_cast<QWidget *>(fixture.controls().Coche[slot]) : fixture.controls().Controle[-slot];
-            QTest::mouseClick(target, Qt::LeftButton, {}, target->rect().center());
+        Fixture fixture;
+        Controls &c = fixture.controls();
+        for (const QString &click : clicks.split(' ', Qt::SkipEmptyParts)) {
+            const int slot = click.mid(1).toInt();
+            click[0] == 'f' ? void(fixture.bas().Cochee[slot] = 1) : click[0] == 'd' ? presentSlot(c, slot, SlotState::Done)
+                : QTest::mouseClick(click[0] == 't' ? c.Coche[slot] : click[0] == 'b' ? c.Controle[slot] : static_cast<QWidget *>(c.LanceCopie), Qt::LeftButton);
         }
         QCOMPARE(slotsOf(fixture), state);
-        QCOMPARE(fixture.controls().LanceCopie->isEnabled(), launchEnabled);
-    }
-
-    void toggleGoesByTheFlagNotByWhatIsShown()
-    {
-        WindowFixture fixture;
-        fixture.window->Cochage(4);
-        // A run left the slot green "Terminé": still selected, so one click deselects it.
-        fixture.controls().Controle[4]->setCaption(u"Terminé"_s);
-        fixture.controls().Controle[4]->setBackColor(0x00FF00);
-        fixture.window->Controle_Click(4);
-        fixture.bas().Cochee[6] = 1; // any non-zero flag counts as selected
-        fixture.window->Coche_Click(6);
-        QCOMPARE(slotsOf(fixture), u"- - - - - - - -"_s);
-        QVERIFY(!fixture.controls().LanceCopie->isEnabled());
-    }
-
-    void disabledLaunchButtonStartsNoRun()
-    {
-        ScriptedFileOperations files;
-        WindowFixture fixture(&files);
-        fixture.bas().Cochee[1] = FlagTrue;
-        QTest::mouseClick(fixture.controls().LanceCopie, Qt::LeftButton);
-        QVERIFY(files.copies.isEmpty());
-        QCOMPARE(fixture.status(1), u"inactif"_s);
+        QCOMPARE(c.LanceCopie->isEnabled(), launchEnabled);
+        QVERIFY(!fixture.window->isCopying());
     }
 
     void quitterEndsTheProgram()
     {
-        WindowFixture fixture;
+        Fixture fixture;
         fixture.bas().Cochee[2] = FlagTrue;
         QTimer::singleShot(0, fixture.controls().Quitter, [&] { fixture.controls().Quitter->click(); });
         QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(1); });
         QCOMPARE(QCoreApplication::exec(), 0);
         QVERIFY(fixture.messages.shown.isEmpty());
+    }
+
+    // Changes in slot 2's lists, '|' between them: a letter for the drive list, a drive path for the folder list,
+    // "cd Docs" the working folder in the key, "-E" the key no longer readable. A drive that cannot be read sends
+    // the slot back, silently, to the key's current folder, or leaves it on the last folder it read.
+    void slotDestinationFollowsTheLastChange_data()
+    {
+        QTest::addColumn<QString>("changes");
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<QString>("files");
+        QTest::newRow("drive change to a root") << "E" << "E:\\" << "old.txt";
+        QTest::newRow("drive change into the working folder") << "cd Docs|E" << "E:\\Docs\\" << "lettre.odt";
+        QTest::newRow("folder change to a subfolder") << "E|E:\\Photos" << "E:\\Photos\\" << "plage.jpg";
+        QTest::newRow("folder change back to the root") << "E|E:\\Photos|E:\\" << "E:\\" << "old.txt";
+        QTest::newRow("unreadable drive: back to the key's root") << "E|E:\\Photos|F" << "E:\\" << "old.txt";
+        QTest::newRow("key unreadable too: stays") << "E|E:\\Photos|-E|F" << "E:\\Photos\\" << "plage.jpg";
+    }
+    void slotDestinationFollowsTheLastChange()
+    {
+        QFETCH(QString, changes);
+        QFETCH(QString, destination);
+        QFETCH(QString, files);
+        Fixture fixture;
+        Controls &c = fixture.controls();
+        const auto restore = qScopeGuard([saved = QDir::currentPath()] { QDir::setCurrent(saved); });
+        for (const QString &change : changes.split('|')) {
+            if (change.startsWith('-') || change.startsWith("cd "))
+                QVERIFY(change[0] == '-' ? QDir(fixture.key.root()).removeRecursively() : QDir::setCurrent(fixture.key.path(change.mid(3))));
+            else
+                change.size() == 1 ? c.Drive1[2]->setDrive(change) : c.Dir1[2]->setPath(change);
+        }
+        QCOMPARE(fixture.bas().CheminDest[2], destination);
+        QCOMPARE(QString(c.Dir1[2]->path() + '\\').replace("\\\\", "\\"), destination);
+        QVERIFY(c.Drive1[2]->drive().startsWith(u"e:"));
+        QCOMPARE(entries(*c.File1[2]).join(' '), files);
+        QVERIFY(fixture.bas().CheminDest[1].isEmpty() && fixture.messages.shown.isEmpty());
+    }
+
+    // The source is the file picked, in the folder the list shows; a folder or drive change writes no source.
+    // A slot's file click names the file to delete instead.
+    void fileClicksNameTheSourceOrTheDeletion()
+    {
+        Fixture fixture;
+        Controls &c = fixture.controls();
+        c.Drive1[0]->setDrive("D");
+        QVERIFY(pick(fixture, 0, "top.txt"));
+        QCOMPARE(fixture.bas().FichSource, "D:\\top.txt"); // one separator, at a root too
+        c.Dir1[0]->setPath("D:\\Data");
+        QCOMPARE(c.Chemin->caption(), "top.txt");
+        c.Dir1[0]->setListIndex(-2); // moved to the parent, not opened
+        QVERIFY(pick(fixture, 0, "name.txt"));
+        QCOMPARE(fixture.bas().FichSource + ' ' + c.Chemin->caption(), "D:\\Data\\name.txt name.txt");
+        c.Drive1[0]->setDrive("E");
+        QCOMPARE(c.Chemin->caption(), "E:\\");
+        c.Drive1[4]->setDrive("E");
+        c.FichKill->setText("quelque chose.txt");
+        QVERIFY(pick(fixture, 4, "old.txt"));
+        QCOMPARE(fixture.bas().NomKill + ' ' + c.FichKill->text() + ' ' + fixture.bas().FichSource, "old.txt old.txt D:\\Data\\name.txt");
     }
 };
 

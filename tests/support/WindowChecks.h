@@ -2,42 +2,25 @@
 
 #include "support/WindowFixture.h"
 
-// The entries of a drive, folder or file list from first to last, "" where there is none.
-template <typename List>
-QStringList entries(const List &list, int first = 0, int last = -2)
+// The entries of a drive, folder or file list from first to last (default: all), "" where there is none.
+template <typename List> QStringList entries(const List &list, int first = 0, int last = -2)
 {
-    QStringList texts;
-    for (int n = first; n <= (last == -2 ? list.listCount() - 1 : last); ++n)
-        texts << list.list(n);
-    return texts;
+    return first > (last == -2 ? list.listCount() - 1 : last) ? QStringList() : QStringList{list.list(first)} + entries(list, first + 1, last);
 }
 
 // Picks a name in the file list of a slot (0: the source side), as the operator's click does.
 inline bool pick(WindowFixture &fixture, int index, const QString &name)
 {
-    FileList &files = *fixture.controls().File1[index];
-    const int row = int(entries(files).indexOf(name));
-    if (row < 0)
-        return false;
-    files.setListIndex(row);
-    fixture.window->File1_Click(index);
-    return true;
+    const int row = int(entries(*fixture.controls().File1[index]).indexOf(name));
+    return row >= 0 && (fixture.controls().File1[index]->setListIndex(row), fixture.window->File1_Click(index), true);
 }
 
-// Slots 1 to 8 as "letter, '-' if none, then '*' if selected", with '!' for a slot whose
+// Slots from the one given to 8 as "letter, '-' if none, then '*' if selected", with '!' for a slot whose
 // status box, tick or occupied flag says otherwise than its flags.
-inline QString slotsOf(WindowFixture &fixture)
+inline QString slotsOf(WindowFixture &f, int i = 1)
 {
-    QStringList states;
-    for (int i = 1; i <= 8; ++i) {
-        const bool on = fixture.bas().Cochee[i] != FlagFalse;
-        const QString letter = fixture.bas().Lecteur[i];
-        const bool held = fixture.bas().Occupee[i] != FlagFalse, keyed = !letter.isEmpty() && letter != QLatin1String("C");
-        const bool agree = fixture.ticked(i) == on && held == keyed
-            && fixture.status(i) == (on ? QStringLiteral("en attente") : QStringLiteral("inactif"))
-            && fixture.colour(i) == (on ? 0xFFFF00u : 0xE0E0E0u);
-        states << (letter.isEmpty() ? QStringLiteral("-") : letter) + (on ? QStringLiteral("*") : QString())
-                + (agree ? QString() : QStringLiteral("!"));
-    }
-    return states.join(QLatin1Char(' '));
+    const QString letter = f.bas().Lecteur[i].isEmpty() ? "-" : f.bas().Lecteur[i];
+    const bool on = f.bas().Cochee[i] != FlagFalse, agree = f.ticked(i) == on && f.colour(i) == (on ? 0xFFFF00u : 0xE0E0E0u)
+        && f.status(i) == (on ? "en attente" : "inactif") && (f.bas().Occupee[i] != FlagFalse) == !QString("-C").contains(letter);
+    return letter + (on ? "*" : "") + (agree ? "" : "!") + (i < 8 ? " " + slotsOf(f, i + 1) : QString());
 }
