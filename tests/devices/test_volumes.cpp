@@ -84,7 +84,7 @@ private slots:
         for (const QByteArray &table : tables.mid(1))
             dir.createFile(u"mountinfo"_s, Base + table), watcher.rescan();
         QCOMPARE(recorder.lines, expected);
-        QVERIFY(!MountWatcher(drives, {}, dir.path(u"absente"_s)).start()); // saysWhenItCannotWatch: no table, no key
+        QVERIFY(!MountWatcher(drives, {}, dir.path(u"absente"_s)).start()); // no table to watch: start() says so
     }
 
     // Held, notifications wait in order; one raised inside a handler (as a message box's local
