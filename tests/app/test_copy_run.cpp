@@ -24,7 +24,7 @@ struct RunFixture : WindowFixture
         arrive(u'E');
         arrive(u'F');
     }
-    void run(const QString &toDelete = Instruction)
+    void run(const QString &toDelete)
     {
         controls().FichKill->setText(toDelete);
         runCopies();
@@ -51,28 +51,6 @@ class TestCopyRun : public QObject
     Q_OBJECT
 
 private slots:
-    void fullStopDecidesTheDeletion_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("deletes");
-        QTest::newRow("instruction") << Instruction << false;
-        QTest::newRow("no full stop") << "ancien" << false;
-        QTest::newRow("name") << "ancien.txt" << true;
-        QTest::newRow("full stop alone") << "." << true;
-    }
-    void fullStopDecidesTheDeletion()
-    {
-        QFETCH(QString, text);
-        QFETCH(bool, deletes);
-        ScriptedFileOperations files;
-        RunFixture fixture(&files);
-        QVERIFY(pick(fixture, 0, u"cours.pdf"_s));
-        fixture.run(text);
-        QCOMPARE(fixture.bas().ModeKill, deletes ? FlagTrue : FlagFalse);
-        QCOMPARE(files.deletions.size(), deletes ? 2 : 0);
-        QCOMPARE(files.copies.size(), 2);
-    }
-
     // Slots 2 and 5 selected: only they are copied, under the picked file's name.
     void onlySelectedSlotsAreCopiedUnderTheSourceName()
     {
@@ -85,7 +63,7 @@ private slots:
         fixture.controls().File1[0]->setListIndex(1); // the list moves on after the pick
         for (int slot : {1, 3, 4})
             fixture.window->Cochage(slot);
-        fixture.run();
+        fixture.run(Instruction);
         QStringList expected{fixture.copyTo(fixture.keyF), fixture.copyTo(i)};
         expected.sort();
         QCOMPARE(files.copies, expected);
@@ -95,46 +73,48 @@ private slots:
         QVERIFY(fixture.messages.shown.isEmpty());
     }
 
-    // A failure ends its own slot only; the message is the highest failing slot's.
+    // A failure ends its own slot only; the message is the highest failing slot's. A text
+    // without a full stop deletes nothing.
     void failuresStayInTheirSlot_data()
     {
         QTest::addColumn<QString>("failing");
+        QTest::addColumn<QString>("toDelete");
         QTest::addColumn<QString>("statuses"); // slots 1 and 2
         QTest::addColumn<QString>("message");
-        QTest::newRow("copy") << "copy E" << "Échec Terminé" << "Disque plein";
-        QTest::newRow("two copies") << "copy E, copy F" << "Échec Échec" << "Permission refusée";
-        QTest::newRow("deletion") << "delete E" << "Terminé Terminé" << "Fichier introuvable";
-        QTest::newRow("folder vanished") << "folder E" << "Terminé Terminé" << "Chemin d'accès introuvable";
-        QTest::newRow("no source picked") << "no source" << "Échec Échec" << "Fichier introuvable";
-        QTest::newRow("nothing selected") << "no slot" << "inactif inactif" << "";
+        QTest::newRow("copy") << "copy E" << "" << "Échec Terminé" << "Disque plein";
+        QTest::newRow("two copies") << "copy E, copy F" << "" << "Échec Échec" << "Permission refusée";
+        QTest::newRow("deletion") << "delete E" << "ancien.txt" << "Terminé Terminé" << "Fichier introuvable";
+        QTest::newRow("no full stop, no deletion") << "delete E" << "ancien" << "Terminé Terminé" << "";
+        QTest::newRow("folder vanished") << "folder E" << "" << "Terminé Terminé" << "Chemin d'accès introuvable";
+        QTest::newRow("no source picked") << "no source" << "" << "Échec Échec" << "Fichier introuvable";
+        QTest::newRow("nothing selected") << "no slot" << "." << "inactif inactif" << "";
     }
     void failuresStayInTheirSlot()
     {
         QFETCH(QString, failing);
+        QFETCH(QString, toDelete);
         QFETCH(QString, statuses);
         QFETCH(QString, message);
         ScriptedFileOperations files;
         RunFixture fixture(&files);
-        if (!failing.contains(u"no source"_s))
-            QVERIFY(pick(fixture, 0, u"cours.pdf"_s));
+        QVERIFY(failing == u"no source" || pick(fixture, 0, u"cours.pdf"_s));
         if (failing.contains(u"copy E"_s))
             files.failCopyTo.insert(fixture.keyE.path(u"cours.pdf"_s), failureFor(FailureNumber::DiskFull));
         if (failing.contains(u"copy F"_s))
             files.failCopyTo.insert(fixture.keyF.path(u"cours.pdf"_s), failureFor(FailureNumber::PermissionDenied));
-        if (failing.contains(u"delete E"_s))
+        if (failing == u"delete E")
             files.failDeleteIn.insert(fixture.keyE.root(), failureFor(FailureNumber::FileNotFound));
-        if (failing.contains(u"folder E"_s)) {
+        if (failing == u"folder E") {
             fixture.controls().Dir1[1]->setPath(u"E:\\"_s + QFileInfo(fixture.keyE.createDir(u"Docs"_s)).fileName());
             QVERIFY(QDir(fixture.keyE.path(u"Docs"_s)).removeRecursively());
         }
-        if (failing == u"no slot") {
-            fixture.remove(u'E');
-            fixture.remove(u'F');
-        }
-        fixture.run(u"ancien.txt"_s);
+        if (failing == u"no slot")
+            fixture.remove(u'E'), fixture.remove(u'F');
+        fixture.run(toDelete);
         QCOMPARE(fixture.status(1) + u' ' + fixture.status(2), statuses);
         QCOMPARE(fixture.colour(1), statuses.startsWith(u"Échec"_s) ? 0x0000FFu : statuses.startsWith(u"T"_s) ? 0x00FF00u : 0xE0E0E0u);
         QCOMPARE(fixture.ticked(1), failing != u"no slot"); // a failed slot keeps its tick
+        QCOMPARE(files.deletions.size(), toDelete.contains(u'.') && failing != u"no slot" ? 2 : 0);
         QVERIFY(fixture.messages.showedOnly(message));
         QVERIFY(fixture.messages.shown.isEmpty() || (fixture.messages.shown[0].style == 16 && fixture.messages.shown[0].title.isEmpty()));
     }

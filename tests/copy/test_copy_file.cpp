@@ -94,12 +94,10 @@ private slots:
         QTest::addColumn<QString>("message");
         using KeyFormat::Family;
         QTest::newRow("FAT, '?'") << int(Family::Fat) << "a?b.txt" << qint64(1) << "Nom ou numéro de fichier incorrect";
-        QTest::newRow("exFAT, ':'") << int(Family::ExFat) << "a:b.txt" << qint64(1) << "Nom ou numéro de fichier incorrect";
         QTest::newRow("FAT, 4 GiB less a byte") << int(Family::Fat) << "a.bin" << KeyFormat::FatLargestFile << "";
         QTest::newRow("FAT, 4 GiB") << int(Family::Fat) << "a.bin" << KeyFormat::FatLargestFile + 1
                                     << "Fichier trop volumineux pour le format de la clé (FAT : 4 Go au plus)";
         QTest::newRow("exFAT, 5 GiB") << int(Family::ExFat) << "a.bin" << (qint64(5) << 30) << "";
-        QTest::newRow("ext4, any name") << int(Family::Unix) << "a?b:c.txt" << qint64(1) << "";
     }
     void formatLimits()
     {

@@ -3,6 +3,7 @@
 #include "devices/LinuxDriveFacts.h"
 #include "devices/MountWatcher.h"
 #include "drives/DrivePath.h"
+#include "support/FailureOf.h"
 #include "support/Mounts.h"
 
 #include <csignal>
@@ -172,6 +173,7 @@ private slots:
         const int lock = ::open(QFile::encodeName(tree.createFile(QStringLiteral("cle/.essaimeur-vivant00000.tmp"))).constData(), O_RDONLY | O_CLOEXEC);
         QVERIFY(lock >= 0 && ::flock(lock, LOCK_EX) == 0);
         LinuxFileOperations().copyFile(source, key + QStringLiteral("/cours.bin"));
+        QCOMPARE(failureOf([&] { LinuxFileOperations().deleteMatching(key, QStringLiteral("*.tmp")); }), 53); // a copy being written is no match
         ::close(lock);
         QCOMPARE(snapshot(key).keys(), QList<QByteArray>({".essaimeur-vivant00000.tmp", "cours.bin"}));
     }

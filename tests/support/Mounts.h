@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QProcess>
-#include <QString>
-#include <QStringList>
 #include <QTest>
 
 #include <unistd.h>
@@ -11,59 +9,35 @@
 // mount namespace that in-private-mounts.sh gives a test run as root.
 namespace Mounts {
 
-inline bool available()
-{
-    return geteuid() == 0 && qEnvironmentVariableIsSet("ESSAIMEUR_PRIVATE_MOUNTS");
-}
+inline bool available() { return geteuid() == 0 && qEnvironmentVariableIsSet("ESSAIMEUR_PRIVATE_MOUNTS"); }
 
-inline bool run(const QString &program, const QStringList &arguments)
+// Runs a command; its standard output, or nothing when it fails.
+inline std::optional<QString> output(const QString &program, const QStringList &arguments)
 {
     QProcess process;
     process.start(program, arguments);
-    if (!process.waitForFinished(60000))
-        return false;
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        qWarning().noquote() << program << arguments.join(QLatin1Char(' ')) << "failed:"
-                             << process.readAllStandardError();
-        return false;
-    }
-    return true;
+    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+    qWarning().noquote() << program << arguments.join(u' ') << "failed:" << process.readAllStandardError();
+    return std::nullopt;
 }
+inline bool run(const QString &program, const QStringList &arguments) { return output(program, arguments).has_value(); }
 
-// size as mount(8) takes it: "1m", "64k".
-inline bool mountTmpfs(const QString &dir, const QString &size = QStringLiteral("16m"))
-{
-    return run(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                         QStringLiteral("size=") + size, QStringLiteral("tmpfs"), dir});
-}
-
+inline bool mountTmpfs(const QString &dir, const QString &size = "16m") { return run("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", dir}); }
 inline bool makeExt4Image(const QString &image, int sizeMiB, const QString &label)
 {
-    return run(QStringLiteral("truncate"), {QStringLiteral("-s"), QStringLiteral("%1M").arg(sizeMiB), image})
-        && run(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-F"), QStringLiteral("-L"), label, image});
+    return run("truncate", {"-s", QString::number(sizeMiB) + "M", image}) && run("mkfs.ext4", {"-q", "-F", "-L", label, image});
 }
-
-inline bool mountImage(const QString &image, const QString &dir)
-{
-    return run(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("loop"), image, dir});
-}
+inline bool mountImage(const QString &image, const QString &dir) { return run("mount", {"-o", "loop", image, dir}); }
+inline bool unmount(const QString &dir) { return run("umount", {dir}); }
 
 // An exFAT image on a loop device, through the FUSE driver as desktops do without a
 // kernel driver. Returns the loop device, "" on failure; detach it once unmounted.
 inline QString mountExfat(const QString &image, int sizeMiB, const QString &dir)
 {
-    QProcess losetup;
-    if (!run(QStringLiteral("truncate"), {QStringLiteral("-s"), QStringLiteral("%1M").arg(sizeMiB), image})
-        || !run(QStringLiteral("mkfs.exfat"), {image}))
-        return {};
-    losetup.start(QStringLiteral("losetup"), {QStringLiteral("-f"), QStringLiteral("--show"), image});
-    const QString loop = losetup.waitForFinished() ? QString::fromLocal8Bit(losetup.readAllStandardOutput()).trimmed() : QString();
-    return !loop.isEmpty() && run(QStringLiteral("mount.exfat-fuse"), {loop, dir}) ? loop : QString();
-}
-
-inline bool unmount(const QString &dir, bool lazy = false)
-{
-    return run(QStringLiteral("umount"), lazy ? QStringList{QStringLiteral("-l"), dir} : QStringList{dir});
+    const QString loop = run("truncate", {"-s", QString::number(sizeMiB) + "M", image}) && run("mkfs.exfat", {image})
+        ? output("losetup", {"-f", "--show", image}).value_or(QString()) : QString();
+    return !loop.isEmpty() && run("mount.exfat-fuse", {loop, dir}) ? loop : QString();
 }
 
 } // namespace Mounts
