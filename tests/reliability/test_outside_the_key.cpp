@@ -7,12 +7,34 @@
 #include "support/Mounts.h"
 
 #include <csignal>
+#include <future>
 #include <sys/file.h>
 #include <sys/wait.h>
 
 using namespace Reliability;
 
 namespace {
+
+// The real operations; with a fault set, copies to other keys than the second wait until
+// the fault has struck the second, a quarter into its copy.
+struct FaultOnSecondKey : LinuxFileOperations
+{
+    QString secondKey;
+    std::function<bool()> fault; ///< false when it could not be done
+    std::promise<bool> strike;
+    std::shared_future<bool> struck = strike.get_future().share();
+    void copyFile(const QString &source, const QString &target, const Progress &progress, const KeyBounds &bounds) override
+    {
+        const bool second = target.startsWith(secondKey + u'/');
+        if (fault && !second)
+            struck.wait_for(std::chrono::seconds(20));
+        LinuxFileOperations::copyFile(source, target, [&, fired = false](qint64 done, qint64 total) mutable {
+            progress(done, total);
+            if (second && fault && !fired && done * 4 >= total)
+                fired = true, strike.set_value(fault());
+        }, bounds);
+    }
+};
 
 // The window on the real watcher and engine; keys are mounted below a media folder of the
 // test's private namespace, beside a folder that stands for the system disk.
@@ -31,14 +53,14 @@ struct World
             drives, messages, [this] { return std::make_unique<LinuxFileSystemObject>(drives); }, files, &watcher});
     }
     // Mounts a key ("tmpfs", "ext4" or "exfat") of 24 MiB and waits until it has a letter.
-    QChar plug(const QString &name, const QString &kind = QStringLiteral("tmpfs"))
+    QChar plug(const QString &name, const QString &kind = QStringLiteral("tmpfs"), const QString &size = QStringLiteral("24m"))
     {
         const QString dir = tree.createDir("media/" + name), image = tree.path(name + ".img");
         const QString loop = kind == u"exfat" ? Mounts::mountExfat(image, 24, dir) : QString();
         if (!loop.isEmpty())
             loops << loop;
         if (kind == u"exfat" ? loop.isEmpty() : kind == u"ext4" ? !Mounts::makeExt4Image(image, 24, name) || !Mounts::mountImage(image, dir)
-                                                                : !Mounts::mountTmpfs(dir, QStringLiteral("24m")))
+                                                                : !Mounts::mountTmpfs(dir, size))
             return {};
         mounted.prepend(dir);
         return QTest::qWaitFor([&] { return !drives.letterOfRoot(dir).isNull(); }, 5000) ? drives.letterOfRoot(dir) : QChar();
@@ -63,7 +85,7 @@ struct World
     DriveTable drives;
     MountWatcher watcher{drives, {media}};
     ScriptedMessages messages;
-    LinuxFileOperations files;
+    FaultOnSecondKey files;
     std::unique_ptr<Copieur> window;
     MountedDirs mounted;
     QStringList loops;
@@ -148,6 +170,72 @@ private slots:
             QCOMPARE(TempTree::read(world.key(key) + u'/' + source), source == u"cours.bin" ? large : course);
         else
             QCOMPARE(snapshot(world.key(key)), keyBefore);
+    }
+
+    // A fault during a run over three keys: the faulty slot fails and keeps its previous
+    // file, the others are copied, and the run reports the last failure.
+    void faultOnOneSlot_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("copied"); // per key: '+' new file, '-' failed keeping the old one, '0' failed on a bare folder
+        QTest::addColumn<int>("message");
+        QTest::newRow("key 2 fills up") << "full" << "+-+" << 61;
+        // The open source is read to its end: slot 2 still gets the whole file.
+        QTest::newRow("source deleted while slot 2 copies") << "delete" << "-+-" << 53;
+        // Its mount point left behind is a bare folder of the system disk, which gets nothing.
+        QTest::newRow("key 3 pulled out while slot 2 copies") << "unmount" << "++0" << 71;
+    }
+    void faultOnOneSlot()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, copied);
+        QFETCH(int, message);
+        World world;
+        world.start();
+        const QByteArray large = TempTree::random(20 << 20), old = "la version d'avant";
+        const QByteArray source = QFile::encodeName(world.tree.createFile(QStringLiteral("system/cours.bin"), large));
+        for (int i = 1; i <= 3; ++i) {
+            QVERIFY(!world.plug(QStringLiteral("CLE%1").arg(i), {}, i == 2 && fault == u"full" ? QStringLiteral("8m") : QStringLiteral("24m")).isNull());
+            world.tree.createFile(QStringLiteral("media/CLE%1/cours.bin").arg(i), old);
+        }
+        QVERIFY(world.pickSource(world.system, QStringLiteral("cours.bin")));
+        const QByteArray third = QFile::encodeName(world.key(QStringLiteral("CLE3")));
+        world.files.secondKey = world.key(QStringLiteral("CLE2"));
+        if (fault == u"delete")
+            world.files.fault = [&] { return ::unlink(source.constData()) == 0; };
+        if (fault == u"unmount")
+            world.files.fault = [&] { return ::umount2(third.constData(), 0) == 0; };
+        world.window->LanceCopie_Click();
+        QVERIFY(QTest::qWaitFor([&] { return !world.window->isCopying(); }, 30000));
+        QVERIFY(!world.files.fault || world.files.struck.get());
+        for (int i = 1; i <= 3; ++i) {
+            // The pulled key's slot fails, then is freed once the run lets its removal through.
+            const char16_t c = copied[i - 1].unicode();
+            QCOMPARE(world.window->controls().Controle[i]->caption(), c == u'+' ? u"Terminé" : c == u'-' ? u"Échec" : u"inactif");
+            const Entries kept{{"cours.bin", fileEntry(copied[i - 1] == u'+' ? large : old)}};
+            QCOMPARE(snapshot(world.key(QStringLiteral("CLE%1").arg(i))), copied[i - 1] == u'0' ? Entries() : kept);
+        }
+        QVERIFY(world.messages.showedOnly(message ? describeFailure(message) : QString()));
+    }
+
+    // A key lazily unmounted during the read-back lives on until the copy lets it go, and,
+    // plugged in again, holds the copy: it reached the device, not only the cache.
+    void copyReachesTheDevice()
+    {
+        const TempTree tree;
+        MountedDirs mounted;
+        const QString key = tree.createDir(QStringLiteral("cle")), image = tree.path(QStringLiteral("cle.img"));
+        QVERIFY(Mounts::makeExt4Image(image, 128, QStringLiteral("CLE")) && Mounts::mountImage(image, key));
+        mounted << key;
+        const QByteArray large = TempTree::random(64 << 20);
+        bool detached = false;
+        LinuxFileOperations().copyFile(tree.createFile(QStringLiteral("cours.bin"), large), key + QStringLiteral("/cours.bin"), [&](qint64 done, qint64 total) {
+            detached = detached || (done * 4 >= total * 3 && ::umount2(QFile::encodeName(key).constData(), MNT_DETACH) == 0);
+        });
+        QVERIFY(detached);
+        QTRY_VERIFY_WITH_TIMEOUT(Mounts::output("losetup", {"-j", image}) == QString(), 20000); // the loop device is free
+        QVERIFY(Mounts::mountImage(image, key));
+        QCOMPARE(snapshot(key).value("cours.bin"), fileEntry(large));
     }
 
     // A session ending mid-copy leaves no temporary file; one left by a harder death goes
