@@ -22,7 +22,11 @@ QString withSeparator(const QString &folder)
 class RecoveryScope
 {
 public:
-    explicit RecoveryScope(bool &flag) : m_flag(flag) { m_flag = true; }
+    explicit RecoveryScope(bool &flag)
+        : m_flag(flag)
+    {
+        m_flag = true;
+    }
     ~RecoveryScope() { m_flag = false; }
     RecoveryScope(const RecoveryScope &) = delete;
     RecoveryScope &operator=(const RecoveryScope &) = delete;

@@ -44,18 +44,19 @@ void Copieur::wireEvents()
         m_controls.Coche[i]->setClickHandler([this, i] { Coche_Click(i); });
         m_controls.Controle[i]->setClickHandler([this, i] { Controle_Click(i); });
     }
-    connect(m_controls.LanceCopie, &VkCommand::clicked, this, [this] { runUserEvent(this, [this] { LanceCopie_Click(); }); });
+    connect(m_controls.LanceCopie, &VkCommand::clicked, this,
+            [this] { runUserEvent(this, [this] { LanceCopie_Click(); }); });
     connect(m_controls.Quitter, &VkCommand::clicked, this, [this] { Quitter_Click(); });
 
     if (m_services.notifications) {
         m_services.notifications->setHandlers(
             [this](const VolumeNotification &n) {
-                runUserEvent(this, [&] { SysInfo1_DeviceArrival(n.deviceType, n.unitMask, n.deviceName, n.deviceData); });
+                runUserEvent(this,
+                             [&] { SysInfo1_DeviceArrival(n.deviceType, n.unitMask, n.deviceName, n.deviceData); });
             },
             [this](const VolumeNotification &n) {
-                runUserEvent(this, [&] {
-                    SysInfo1_DeviceRemoveComplete(n.deviceType, n.unitMask, n.deviceName, n.deviceData);
-                });
+                runUserEvent(
+                    this, [&] { SysInfo1_DeviceRemoveComplete(n.deviceType, n.unitMask, n.deviceName, n.deviceData); });
             });
     }
 }
@@ -99,10 +100,8 @@ bool Copieur::eventFilter(QObject *watched, QEvent *event)
     case QEvent::TouchBegin:
     case QEvent::TouchUpdate:
     case QEvent::TouchEnd:
-    case QEvent::Drop:
-        return true;
-    default:
-        return false;
+    case QEvent::Drop: return true;
+    default: return false;
     }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "copy/SlotJob.h"
 #include "app/CopieurBas.h"
+#include "copy/SlotJob.h"
 #include "ui/Controls.h"
 #include "ui/EventGuard.h"
 

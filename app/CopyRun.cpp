@@ -5,10 +5,10 @@
 #include "drives/DrivePath.h"
 #include "drives/DriveTable.h"
 #include "drives/Failure.h"
-#include "ui/SlotPresentation.h"
 #include "ui/FileList.h"
 #include "ui/Label.h"
 #include "ui/MessageBox.h"
+#include "ui/SlotPresentation.h"
 
 #include <QLineEdit>
 
@@ -29,9 +29,9 @@ std::function<void(int, qint64, qint64)> progressOn(Controls &controls, QObject 
         const int permille = total > 0 ? int(done * 1000 / total) : 1000;
         if ((*shown)[size_t(slot)].exchange(permille) == permille)
             return;
-        QMetaObject::invokeMethod(context, [&controls, slot, permille] {
-            controls.Controle[slot]->setProgress(permille / 1000.0);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            context, [&controls, slot, permille] { controls.Controle[slot]->setProgress(permille / 1000.0); },
+            Qt::QueuedConnection);
     };
 }
 
@@ -65,15 +65,19 @@ void Copieur::LanceCopie_Click()
     if (m_services.notifications)
         m_services.notifications->hold();
     m_results.clear();
-    m_run = std::make_unique<ParallelRun>(
-        m_services.files,
-        ParallelRun::Callbacks{
-            progressOn(m_controls, this),
-            [this](const SlotResult &result) {
-                QMetaObject::invokeMethod(this, [this, result] { slotEnded(result); }, Qt::QueuedConnection);
-            },
-            [this] { QMetaObject::invokeMethod(this, [this] { runEnded(); }, Qt::QueuedConnection); },
-        });
+    m_run =
+        std::make_unique<ParallelRun>(m_services.files,
+                                      ParallelRun::Callbacks{
+                                          progressOn(m_controls, this),
+                                          [this](const SlotResult &result) {
+                                              QMetaObject::invokeMethod(
+                                                  this, [this, result] { slotEnded(result); }, Qt::QueuedConnection);
+                                          },
+                                          [this] {
+                                              QMetaObject::invokeMethod(
+                                                  this, [this] { runEnded(); }, Qt::QueuedConnection);
+                                          },
+                                      });
     m_run->start(jobs);
 }
 

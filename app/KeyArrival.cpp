@@ -1,15 +1,15 @@
 #include "app/Copieur.h"
 
 #include "devices/DeviceReport.h"
-#include "devices/NotificationSource.h"
 #include "devices/DriveFacts.h"
+#include "devices/NotificationSource.h"
 #include "drives/DrivePath.h"
 #include "drives/Failure.h"
-#include "ui/SlotPresentation.h"
 #include "ui/DriveList.h"
 #include "ui/FileList.h"
 #include "ui/FolderList.h"
 #include "ui/MessageBox.h"
+#include "ui/SlotPresentation.h"
 #include "ui/VkCommand.h"
 
 #include <QLineEdit>

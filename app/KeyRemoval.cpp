@@ -2,8 +2,8 @@
 
 #include "devices/DeviceReport.h"
 #include "devices/NotificationSource.h"
-#include "ui/SlotPresentation.h"
 #include "ui/DriveList.h"
+#include "ui/SlotPresentation.h"
 
 #include <QLineEdit>
 

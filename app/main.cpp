@@ -21,8 +21,8 @@ int main(int argc, char *argv[])
     LinuxFileOperations files;
     QtMessageBox messages;
 
-    Copieur window({drives, messages, [&drives] { return std::make_unique<LinuxFileSystemObject>(drives); }, files,
-                    &watcher});
+    Copieur window(
+        {drives, messages, [&drives] { return std::make_unique<LinuxFileSystemObject>(drives); }, files, &watcher});
     messages.setParent(&window);
     window.show();
     if (!watching)

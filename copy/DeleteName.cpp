@@ -89,13 +89,13 @@ bool isAcceptable(const QString &name)
 Matcher::Matcher(const QString &name)
     : m_pattern(name.toCaseFolded())
     , m_orWithoutDot(name.endsWith(u".*"))
-{
-}
+{ }
 
 bool Matcher::matches(const QString &entryName) const
 {
     const QString folded = entryName.toCaseFolded();
-    return wildcardMatch(m_pattern, folded) || (m_orWithoutDot && wildcardMatch(QStringView(m_pattern).chopped(2), folded));
+    return wildcardMatch(m_pattern, folded)
+        || (m_orWithoutDot && wildcardMatch(QStringView(m_pattern).chopped(2), folded));
 }
 
 Matcher matcher(const QString &name)

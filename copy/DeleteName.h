@@ -21,7 +21,7 @@ public:
     bool matches(const QString &entryName) const;
 
 private:
-    QString m_pattern;          ///< case-folded
+    QString m_pattern;           ///< case-folded
     bool m_orWithoutDot = false; ///< the pattern ends with ".*"
 };
 

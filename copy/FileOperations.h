@@ -9,9 +9,9 @@
 // and what its deletion must leave.
 struct KeyBounds
 {
-    quint64 device = 0;  ///< the folder, as opened, lies on this device (0: anywhere)
-    QString sparedName;  ///< never deleted, case ignored as in the matching: the fresh copy
-    QString sparedFile;  ///< native path of a file never deleted, whatever its name: the source
+    quint64 device = 0; ///< the folder, as opened, lies on this device (0: anywhere)
+    QString sparedName; ///< never deleted, case ignored as in the matching: the fresh copy
+    QString sparedFile; ///< native path of a file never deleted, whatever its name: the source
 };
 
 // The copy and the deletion the copy run asks of the keys, behind one interface

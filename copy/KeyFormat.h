@@ -7,7 +7,12 @@
 // before anything is written, with a message that names the cause.
 namespace KeyFormat {
 
-enum class Family { Unix, Fat, ExFat, Ntfs };
+enum class Family {
+    Unix,
+    Fat,
+    ExFat,
+    Ntfs
+};
 
 // From the mount table's type; a FUSE block mount ("fuseblk") is told by its superblock.
 Family ofMount(const QString &fileSystemType, const QString &source);

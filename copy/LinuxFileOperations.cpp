@@ -47,7 +47,9 @@ template<typename Action>
 class OnExit
 {
 public:
-    explicit OnExit(Action action) : m_action(std::move(action)) {}
+    explicit OnExit(Action action)
+        : m_action(std::move(action))
+    { }
     ~OnExit() { m_action(); }
     OnExit(const OnExit &) = delete;
     OnExit &operator=(const OnExit &) = delete;
@@ -59,7 +61,10 @@ private:
 class Descriptor
 {
 public:
-    Descriptor(Syscalls &calls, int fd) : m_calls(calls), m_fd(fd) {}
+    Descriptor(Syscalls &calls, int fd)
+        : m_calls(calls)
+        , m_fd(fd)
+    { }
     ~Descriptor() { closeQuietly(); }
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
@@ -96,7 +101,8 @@ struct StatedFile
 StatedFile openFolder(Syscalls &calls, const QByteArray &path, quint64 device)
 {
     StatedFile folder;
-    folder.fd = retrying([&] { return calls.openat(AT_FDCWD, path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
+    folder.fd =
+        retrying([&] { return calls.openat(AT_FDCWD, path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
     if (folder.fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             throw failureFor(FailureNumber::PathNotFound);
@@ -116,9 +122,8 @@ StatedFile openSource(Syscalls &calls, const QByteArray &path)
 {
     StatedFile source;
     // Non-blocking so that a FIFO given as the source is refused, not waited on.
-    source.fd = retrying([&] {
-        return calls.openat(AT_FDCWD, path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
-    });
+    source.fd = retrying(
+        [&] { return calls.openat(AT_FDCWD, path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0); });
     if (source.fd < 0)
         fail(errno);
     if (calls.fstat(source.fd, &source.status) == -1) {
@@ -187,7 +192,8 @@ void removeStaleTemporaries(Syscalls &calls, int folderFd)
         return; // the copy itself will say what is wrong with the folder
     }
     for (const QByteArray &name : stale) {
-        const int fd = calls.openat(folderFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0);
+        const int fd =
+            calls.openat(folderFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0);
         if (fd < 0)
             continue;
         struct stat status = {};
@@ -200,10 +206,12 @@ void removeStaleTemporaries(Syscalls &calls, int folderFd)
 // An overwrite in place needs room for the new file only; ours needs it beside the
 // old one. When only the first fits, the old file goes first, as it would in place;
 // when neither fits, nothing is written.
-void makeRoom(Syscalls &calls, int folderFd, const QByteArray &name, const std::optional<struct stat> &existing, qint64 size)
+void makeRoom(Syscalls &calls, int folderFd, const QByteArray &name, const std::optional<struct stat> &existing,
+              qint64 size)
 {
     struct statvfs volume = {};
-    if (calls.fstatvfs(folderFd, &volume) != 0 || volume.f_blocks == 0 || volume.f_frsize == 0 || (volume.f_flag & ST_RDONLY))
+    if (calls.fstatvfs(folderFd, &volume) != 0 || volume.f_blocks == 0 || volume.f_frsize == 0
+        || (volume.f_flag & ST_RDONLY))
         return; // the volume does not say, or refuses writes anyway: its writes will tell
     const quint64 unit = volume.f_frsize;
     const quint64 blocks = (quint64(size) + unit - 1) / unit * unit;
@@ -261,7 +269,10 @@ Failure sourceChanged()
 class Writeback
 {
 public:
-    Writeback(Syscalls &calls, int fd) : m_calls(calls), m_fd(fd) {}
+    Writeback(Syscalls &calls, int fd)
+        : m_calls(calls)
+        , m_fd(fd)
+    { }
 
     // Starts the writeback of the whole windows below `written`, then waits for
     // the windows started before and drops them from the cache.
@@ -421,8 +432,7 @@ void verifyCopy(Syscalls &calls, int input, int output, char *buffers, qint64 co
 
 LinuxFileOperations::LinuxFileOperations(Syscalls &calls)
     : m_calls(calls)
-{
-}
+{ }
 
 // Order of the copy: temporary file written, dated and fsynced, volume synced,
 // cache dropped, copy read back and compared, and only then renamed over the
@@ -438,8 +448,8 @@ void LinuxFileOperations::copyFile(const QString &source, const QString &target,
     if (name.isEmpty() || name == u"." || name == u"..")
         throw failureFor(FailureNumber::BadFileName);
     const QByteArray folderPath = slash < 0 ? QByteArray(".")
-                                  : slash == 0 ? QByteArray("/")
-                                               : QFile::encodeName(target.left(slash));
+        : slash == 0                        ? QByteArray("/")
+                                            : QFile::encodeName(target.left(slash));
     const QByteArray nativeName = QFile::encodeName(name);
 
     const StatedFile sourceFile = openSource(m_calls, QFile::encodeName(source));
@@ -471,8 +481,8 @@ void LinuxFileOperations::copyFile(const QString &source, const QString &target,
 
     TemporaryFile output(m_calls, folder.get(), folderPath);
     const auto buffers = std::make_unique_for_overwrite<char[]>(2 * BufferSize);
-    const qint64 copied = writeCopy(m_calls, input.get(), output.get(), buffers.get(), sourceStatus.st_size,
-                                    m_verify ? 2 : 1, progress);
+    const qint64 copied =
+        writeCopy(m_calls, input.get(), output.get(), buffers.get(), sourceStatus.st_size, m_verify ? 2 : 1, progress);
     makeDurable(m_calls, output.get(), folder.get(), sourceStatus);
     if (m_verify) {
         try {
@@ -499,8 +509,8 @@ void LinuxFileOperations::deleteMatching(const QString &folderPath, const QStrin
     const DeleteName::Matcher matcher = DeleteName::matcher(name);
     const QString spared = bounds.sparedName.toCaseFolded();
     struct stat sparedFile = {};
-    const bool sparesFile = !bounds.sparedFile.isEmpty()
-        && ::stat(QFile::encodeName(bounds.sparedFile).constData(), &sparedFile) == 0;
+    const bool sparesFile =
+        !bounds.sparedFile.isEmpty() && ::stat(QFile::encodeName(bounds.sparedFile).constData(), &sparedFile) == 0;
 
     const StatedFile folderFile = openFolder(m_calls, QFile::encodeName(folderPath), bounds.device);
     Descriptor folder(m_calls, folderFile.fd);
@@ -519,7 +529,8 @@ void LinuxFileOperations::deleteMatching(const QString &folderPath, const QStrin
                 lastFailure = failureFromErrno(errno);
             continue;
         }
-        if (!S_ISREG(status.st_mode) || (sparesFile && status.st_dev == sparedFile.st_dev && status.st_ino == sparedFile.st_ino))
+        if (!S_ISREG(status.st_mode)
+            || (sparesFile && status.st_dev == sparedFile.st_dev && status.st_ino == sparedFile.st_ino))
             continue;
         if (m_calls.unlinkat(folder.get(), entryName.constData(), 0) == -1 && errno != ENOENT)
             lastFailure = failureFromErrno(errno);

@@ -3,8 +3,7 @@
 ParallelRun::ParallelRun(FileOperations &files, Callbacks callbacks)
     : m_files(files)
     , m_callbacks(std::move(callbacks))
-{
-}
+{ }
 
 ParallelRun::~ParallelRun() = default; // the jthreads join
 

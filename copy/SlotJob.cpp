@@ -54,7 +54,8 @@ SlotResult runSlotJob(const SlotJob &job, FileOperations &files, const FileOpera
         requireResolved(job.destination);
         requireVolume(job.source);
         requireVolume(job.destination);
-        onTheKey(job, [&] { files.copyFile(job.source.path, job.destination.path + u'/' + job.name, progress, bounds); });
+        onTheKey(job,
+                 [&] { files.copyFile(job.source.path, job.destination.path + u'/' + job.name, progress, bounds); });
         result.copied = true;
     });
     if (!job.deleteName.isEmpty()) {

@@ -12,7 +12,11 @@ namespace TemporaryFiles {
 namespace {
 
 // Fixed storage: the handler may only read memory and call unlink.
-enum State : int { Free, Filling, Ready };
+enum State : int {
+    Free,
+    Filling,
+    Ready
+};
 struct Entry
 {
     std::atomic<int> state{Free};

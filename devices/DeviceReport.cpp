@@ -30,9 +30,9 @@ QString arrivalHeader(const QString &letter)
 
 QString arrivalFacts(const QString &volumeName, double totalSize, double availableSpace)
 {
-    return QStringLiteral("N_Volume :") + Tab + volumeName + LineBreak
-        + QStringLiteral("Taille totale : ") + Tab + kiloOctets(totalSize) + QStringLiteral(" Kilo-octets") + LineBreak
-        + QStringLiteral("Disponible : ") + Tab + kiloOctets(availableSpace) + QStringLiteral(" Kilo-octets");
+    return QStringLiteral("N_Volume :") + Tab + volumeName + LineBreak + QStringLiteral("Taille totale : ") + Tab
+        + kiloOctets(totalSize) + QStringLiteral(" Kilo-octets") + LineBreak + QStringLiteral("Disponible : ") + Tab
+        + kiloOctets(availableSpace) + QStringLiteral(" Kilo-octets");
 }
 
 QString removalFirstLine()
@@ -47,8 +47,9 @@ QString removalSecondLine(const QString &letter)
 
 QString faultyKeyMessage(const Failure &failure)
 {
-    return QStringLiteral("erreur N° ") + QString::number(failure.number()) + QStringLiteral(" générée par ") + failure.source()
-        + QLatin1Char('\r') + failure.description() + QStringLiteral(" _ Cette clé semble défectueuse !");
+    return QStringLiteral("erreur N° ") + QString::number(failure.number()) + QStringLiteral(" générée par ")
+        + failure.source() + QLatin1Char('\r') + failure.description()
+        + QStringLiteral(" _ Cette clé semble défectueuse !");
 }
 
 } // namespace DeviceReport

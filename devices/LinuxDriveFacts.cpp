@@ -36,8 +36,7 @@ public:
         : m_drives(drives)
         , m_drive(drive)
         , m_device(deviceOfRoot(drive.root))
-    {
-    }
+    { }
 
     QString volumeName() const override
     {
@@ -84,8 +83,7 @@ private:
 
 LinuxFileSystemObject::LinuxFileSystemObject(const DriveTable &drives)
     : m_drives(drives)
-{
-}
+{ }
 
 QString LinuxFileSystemObject::getAbsolutePathName(const QString &path) const
 {

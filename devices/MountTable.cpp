@@ -54,9 +54,8 @@ QList<MountEntry> entriesOf(libmnt_table *table)
     libmnt_fs *fs = nullptr;
     while (mnt_table_next_fs(table, iter.get(), &fs) == 0) {
         const dev_t device = mnt_fs_get_devno(fs);
-        entries.append(MountEntry{mnt_fs_get_id(fs), major(device), minor(device),
-                                  text(mnt_fs_get_target(fs)), text(mnt_fs_get_fstype(fs)),
-                                  text(mnt_fs_get_source(fs)), text(mnt_fs_get_root(fs))});
+        entries.append(MountEntry{mnt_fs_get_id(fs), major(device), minor(device), text(mnt_fs_get_target(fs)),
+                                  text(mnt_fs_get_fstype(fs)), text(mnt_fs_get_source(fs)), text(mnt_fs_get_root(fs))});
     }
     return entries;
 }
@@ -98,14 +97,30 @@ std::optional<QList<MountEntry>> readMountInfo(const QString &path)
 
 bool isKernelFileSystem(const QString &fileSystemType)
 {
-    static const QSet<QString> kernel{
-        QStringLiteral("proc"), QStringLiteral("sysfs"), QStringLiteral("devtmpfs"), QStringLiteral("devpts"),
-        QStringLiteral("cgroup"), QStringLiteral("cgroup2"), QStringLiteral("securityfs"), QStringLiteral("debugfs"),
-        QStringLiteral("tracefs"), QStringLiteral("mqueue"), QStringLiteral("pstore"), QStringLiteral("bpf"),
-        QStringLiteral("configfs"), QStringLiteral("fusectl"), QStringLiteral("hugetlbfs"), QStringLiteral("autofs"),
-        QStringLiteral("binfmt_misc"), QStringLiteral("efivarfs"), QStringLiteral("rpc_pipefs"), QStringLiteral("nsfs"),
-        QStringLiteral("selinuxfs"), QStringLiteral("nfsd"), QStringLiteral("fuse.gvfsd-fuse"),
-        QStringLiteral("fuse.portal")};
+    static const QSet<QString> kernel{QStringLiteral("proc"),
+                                      QStringLiteral("sysfs"),
+                                      QStringLiteral("devtmpfs"),
+                                      QStringLiteral("devpts"),
+                                      QStringLiteral("cgroup"),
+                                      QStringLiteral("cgroup2"),
+                                      QStringLiteral("securityfs"),
+                                      QStringLiteral("debugfs"),
+                                      QStringLiteral("tracefs"),
+                                      QStringLiteral("mqueue"),
+                                      QStringLiteral("pstore"),
+                                      QStringLiteral("bpf"),
+                                      QStringLiteral("configfs"),
+                                      QStringLiteral("fusectl"),
+                                      QStringLiteral("hugetlbfs"),
+                                      QStringLiteral("autofs"),
+                                      QStringLiteral("binfmt_misc"),
+                                      QStringLiteral("efivarfs"),
+                                      QStringLiteral("rpc_pipefs"),
+                                      QStringLiteral("nsfs"),
+                                      QStringLiteral("selinuxfs"),
+                                      QStringLiteral("nfsd"),
+                                      QStringLiteral("fuse.gvfsd-fuse"),
+                                      QStringLiteral("fuse.portal")};
     return kernel.contains(fileSystemType);
 }
 
@@ -118,9 +133,9 @@ bool isNetworkFileSystem(const QString &fileSystemType)
 
 bool isSystemMountPoint(const QString &mountPoint)
 {
-    static const QSet<QString> system{QStringLiteral("/"), QStringLiteral("/boot"), QStringLiteral("/boot/efi"),
+    static const QSet<QString> system{QStringLiteral("/"),    QStringLiteral("/boot"), QStringLiteral("/boot/efi"),
                                       QStringLiteral("/efi"), QStringLiteral("/home"), QStringLiteral("/usr"),
-                                      QStringLiteral("/var"), QStringLiteral("/tmp"), QStringLiteral("/opt"),
+                                      QStringLiteral("/var"), QStringLiteral("/tmp"),  QStringLiteral("/opt"),
                                       QStringLiteral("/srv"), QStringLiteral("/root")};
     static const QStringList kernelTrees{QStringLiteral("/proc"), QStringLiteral("/sys"), QStringLiteral("/dev")};
     const QString clean = QDir::cleanPath(mountPoint);
@@ -156,7 +171,8 @@ bool isWholeVolume(const MountEntry &entry, const QList<MountEntry> &table, cons
                            [&](const QString &root) { return isStrictlyBelow(QDir::cleanPath(e.mountPoint), root); });
     };
     return std::none_of(table.begin(), table.end(), [&](const MountEntry &other) {
-        return other.major == entry.major && other.minor == entry.minor && !isSameMount(other, entry) && !belowMedia(other);
+        return other.major == entry.major && other.minor == entry.minor && !isSameMount(other, entry)
+            && !belowMedia(other);
     });
 }
 

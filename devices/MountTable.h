@@ -10,12 +10,12 @@
 // One line of the kernel's mount table (mountinfo).
 struct MountEntry
 {
-    int id = 0;              ///< the kernel's mount id
-    quint32 major = 0;       ///< of st_dev; 0 for file systems without a device
+    int id = 0;        ///< the kernel's mount id
+    quint32 major = 0; ///< of st_dev; 0 for file systems without a device
     quint32 minor = 0;
-    QString mountPoint;      ///< unescaped
-    QString fileSystemType;  ///< e.g. ext4, tmpfs, fuse.sshfs
-    QString source;          ///< e.g. /dev/sdb1, tmpfs, //server/share
+    QString mountPoint;                 ///< unescaped
+    QString fileSystemType;             ///< e.g. ext4, tmpfs, fuse.sshfs
+    QString source;                     ///< e.g. /dev/sdb1, tmpfs, //server/share
     QString root = QStringLiteral("/"); ///< the folder of the file system mounted there; "/" for a whole volume
 };
 

@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <fcntl.h>
-#include <utility>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -55,8 +55,7 @@ MountWatcher::MountWatcher(DriveTable &drives, QStringList mediaRoots, QString m
     , m_drives(drives)
     , m_mediaRoots(std::move(mediaRoots))
     , m_mountInfoPath(std::move(mountInfoPath))
-{
-}
+{ }
 
 MountWatcher::~MountWatcher()
 {

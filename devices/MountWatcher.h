@@ -23,8 +23,7 @@ class MountWatcher : public NotificationSource
 public:
     explicit MountWatcher(DriveTable &drives,
                           QStringList mediaRoots = {QStringLiteral("/media"), QStringLiteral("/run/media")},
-                          QString mountInfoPath = QStringLiteral("/proc/self/mountinfo"),
-                          QObject *parent = nullptr);
+                          QString mountInfoPath = QStringLiteral("/proc/self/mountinfo"), QObject *parent = nullptr);
     ~MountWatcher() override;
 
     // Letters the volumes already mounted, silently, then follows the table. False when

@@ -4,8 +4,7 @@
 
 NotificationSource::NotificationSource(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 void NotificationSource::setHandlers(Handler arrival, Handler removal)
 {

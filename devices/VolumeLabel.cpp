@@ -16,7 +16,6 @@ struct ProbeDeleter
     void operator()(blkid_struct_probe *probe) const { blkid_free_probe(probe); }
 };
 
-
 QString superblockValue(const QString &deviceOrImage, const char *name)
 {
     if (deviceOrImage.isEmpty())

@@ -12,9 +12,9 @@ namespace DrivePath {
 
 struct Parsed
 {
-    QChar letter;       ///< upper case
+    QChar letter;        ///< upper case
     bool rooted = false; ///< false for "E:" or "e: [LABEL]": the drive's current folder
-    QStringList parts;  ///< no empty, "." or ".." parts
+    QStringList parts;   ///< no empty, "." or ".." parts
 };
 
 // Throws Failure 68 without a letter, 52 for text that is no drive path or climbs with "..".

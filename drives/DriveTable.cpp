@@ -85,8 +85,8 @@ QChar DriveTable::letterHolding(const QString &nativePath) const
     QChar best = QLatin1Char('C');
     qsizetype bestLength = 0;
     for (const Drive &d : m_drives) {
-        const bool holds = d.root == QLatin1String("/") || clean == d.root
-            || clean.startsWith(d.root + QLatin1Char('/'));
+        const bool holds =
+            d.root == QLatin1String("/") || clean == d.root || clean.startsWith(d.root + QLatin1Char('/'));
         if (holds && d.root.size() > bestLength) {
             best = d.letter;
             bestLength = d.root.size();

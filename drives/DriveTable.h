@@ -11,10 +11,10 @@
 // the mount table said of it.
 struct Drive
 {
-    QChar letter;   ///< 'C'..'Z'
-    QString root;   ///< native mount point, "/" for C
-    QString source; ///< the mount's source, e.g. /dev/sdb1
-    QString label;  ///< volume label, possibly empty
+    QChar letter;       ///< 'C'..'Z'
+    QString root;       ///< native mount point, "/" for C
+    QString source;     ///< the mount's source, e.g. /dev/sdb1
+    QString label;      ///< volume label, possibly empty
     quint64 device = 0; ///< the root's device number when the letter was given
     quint64 serial = 0; ///< which giving of a letter this is: a volume that comes back is another
 };

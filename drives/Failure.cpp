@@ -7,8 +7,7 @@ Failure::Failure(int number, QString description, QString source)
     , m_source(std::move(source))
     , m_description(std::move(description))
     , m_what(QStringLiteral("%1 (%2)").arg(m_description).arg(m_number).toStdString())
-{
-}
+{ }
 
 QString describeFailure(int number)
 {
@@ -35,35 +34,26 @@ Failure failureFor(int number)
 int failureNumberForErrno(int err)
 {
     switch (err) {
-    case ENOENT:
-        return FailureNumber::FileNotFound;
-    case ENOTDIR:
-        return FailureNumber::PathNotFound;
+    case ENOENT: return FailureNumber::FileNotFound;
+    case ENOTDIR: return FailureNumber::PathNotFound;
     case EACCES:
     case EPERM:
     case EROFS:
-    case ETXTBSY:
-        return FailureNumber::PermissionDenied;
+    case ETXTBSY: return FailureNumber::PermissionDenied;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG:
-        return FailureNumber::DiskFull;
-    case EIO:
-        return FailureNumber::DeviceIO;
+    case EFBIG: return FailureNumber::DiskFull;
+    case EIO: return FailureNumber::DeviceIO;
     case ENODEV:
-    case ENXIO:
-        return FailureNumber::DeviceUnavailable;
+    case ENXIO: return FailureNumber::DeviceUnavailable;
     case ENOMEDIUM:
     case ESTALE:
     case ENOTCONN:
-    case EHOSTDOWN:
-        return FailureNumber::DiskNotReady;
+    case EHOSTDOWN: return FailureNumber::DiskNotReady;
     case ENAMETOOLONG:
     case EINVAL:
-    case EILSEQ:
-        return FailureNumber::BadFileName;
-    default:
-        return FailureNumber::PathFileAccess;
+    case EILSEQ: return FailureNumber::BadFileName;
+    default: return FailureNumber::PathFileAccess;
     }
 }
 

@@ -38,7 +38,7 @@ constexpr int PermissionDenied = 70;
 constexpr int DiskNotReady = 71;
 constexpr int PathFileAccess = 75;
 constexpr int PathNotFound = 76;
-}
+} // namespace FailureNumber
 
 // The French description of a classic failure number ("" for a number we never raise).
 QString describeFailure(int number);

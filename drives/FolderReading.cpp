@@ -34,7 +34,8 @@ bool isWanted(int dirfd, const dirent *entry, Kind kind)
     if (type != DT_LNK && type != DT_UNKNOWN)
         return false;
     // Follows the link: a link counts as what it points to, a broken one as nothing.
-    struct stat target {};
+    struct stat target
+    { };
     if (fstatat(dirfd, entry->d_name, &target, 0) != 0)
         return false;
     return kind == Kind::Folders ? S_ISDIR(target.st_mode) : S_ISREG(target.st_mode);
@@ -159,10 +160,8 @@ int failureNumber(int folderErrno, bool rootListable)
     switch (folderErrno) {
     case ENOENT:
     case ENOTDIR:
-    case ELOOP:
-        return FailureNumber::PathNotFound;
-    default:
-        return failureNumberForErrno(folderErrno);
+    case ELOOP: return FailureNumber::PathNotFound;
+    default: return failureNumberForErrno(folderErrno);
     }
 }
 

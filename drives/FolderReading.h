@@ -9,7 +9,10 @@ class DriveTable;
 // for folders of a hundred thousand names.
 namespace FolderReading {
 
-enum class Kind { Folders, Files };
+enum class Kind {
+    Folders,
+    Files
+};
 
 struct Names
 {

@@ -6,7 +6,7 @@
 
 // A fixed array indexed from First to Last, as the window's control arrays and the
 // slot table are. Every access checks its index.
-template <typename T, int First, int Last>
+template<typename T, int First, int Last>
 class IndexedArray
 {
 public:
@@ -31,5 +31,5 @@ private:
 constexpr int FirstSlot = 1;
 constexpr int LastSlot = 8;
 
-template <typename T>
+template<typename T>
 using SlotArray = IndexedArray<T, 0, LastSlot>;

@@ -15,16 +15,16 @@ class ControlSettings
 public:
     enum class Kind {
         Text,
-        Font, // a QFont, or the text QFont::toString() gives
+        Font,   // a QFont, or the text QFont::toString() gives
         Colour, // 0xBBGGRR, or a QColor
-        Count, // an integer of zero or more: twips, pixels, a style number
+        Count,  // an integer of zero or more: twips, pixels, a style number
     };
 
     struct Key
     {
         QString name; ///< in lower case
         Kind kind = Kind::Text;
-        QVariant fallback; ///< the default when the key is unset
+        QVariant fallback;   ///< the default when the key is unset
         QString sameAs = {}; ///< when unset, the value of this other key instead
     };
 
@@ -53,7 +53,7 @@ private:
 
 // A widget painted from its settings: setSetting() stores a value the settings
 // accept, tells settingChanged() its key in lower case, and repaints.
-template <typename Widget>
+template<typename Widget>
 class SetWidget : public Widget
 {
 public:
@@ -70,9 +70,8 @@ protected:
     SetWidget(QWidget *parent, std::initializer_list<ControlSettings::Key> keys)
         : Widget(parent)
         , m_settings(keys)
-    {
-    }
-    virtual void settingChanged(const QString &) {}
+    { }
+    virtual void settingChanged(const QString &) { }
 
     ControlSettings m_settings;
 };

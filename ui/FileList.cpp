@@ -3,8 +3,8 @@
 #include "drives/DrivePath.h"
 #include "drives/DriveTable.h"
 #include "drives/Failure.h"
-#include "ui/EventGuard.h"
 #include "drives/FolderReading.h"
+#include "ui/EventGuard.h"
 
 #include <QDir>
 #include <QKeyEvent>

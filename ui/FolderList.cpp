@@ -3,8 +3,8 @@
 #include "drives/DrivePath.h"
 #include "drives/DriveTable.h"
 #include "drives/Failure.h"
-#include "ui/EventGuard.h"
 #include "drives/FolderReading.h"
+#include "ui/EventGuard.h"
 
 #include <QAbstractListModel>
 #include <QDir>
@@ -25,8 +25,7 @@ public:
         : QAbstractListModel(parent)
         , m_open(std::move(open))
         , m_closed(std::move(closed))
-    {
-    }
+    { }
 
     void display(QChar letter, const QStringList &parts, const QStringList &subfolders)
     {
@@ -66,12 +65,9 @@ public:
             if (row == 0)
                 return QString(QString(m_letter.toLower()) + QLatin1String(":\\"));
             return open ? m_parts.at(row - 1) : m_subfolders.at(row - openRows());
-        case Qt::DecorationRole:
-            return open ? m_open : m_closed;
-        case LevelRole:
-            return open ? row : openRows();
-        default:
-            return {};
+        case Qt::DecorationRole: return open ? m_open : m_closed;
+        case LevelRole: return open ? row : openRows();
+        default: return {};
         }
     }
 

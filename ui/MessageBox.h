@@ -19,7 +19,9 @@ public:
 class QtMessageBox : public MessageBox
 {
 public:
-    explicit QtMessageBox(QWidget *parent = nullptr) : m_parent(parent) {}
+    explicit QtMessageBox(QWidget *parent = nullptr)
+        : m_parent(parent)
+    { }
     void setParent(QWidget *parent) { m_parent = parent; }
     void show(const QString &prompt, int style, const QString &title = {}) override;
 

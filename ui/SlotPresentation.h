@@ -6,13 +6,19 @@ struct Controls;
 
 // What a destination slot shows. Failed is ours: a copy that did not reach the key
 // never shows "Terminé".
-enum class SlotState { Idle, Selected, Copying, Done, Failed };
+enum class SlotState {
+    Idle,
+    Selected,
+    Copying,
+    Done,
+    Failed
+};
 
 struct SlotLook
 {
     QString caption;
-    quint32 colour = 0;     ///< 0xBBGGRR
-    bool setsTick = false;  ///< copying, done and failed leave the tick alone
+    quint32 colour = 0;    ///< 0xBBGGRR
+    bool setsTick = false; ///< copying, done and failed leave the tick alone
     bool ticked = false;
 };
 

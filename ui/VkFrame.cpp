@@ -19,17 +19,17 @@ using Kind = ControlSettings::Kind;
 } // namespace
 
 VkFrame::VkFrame(QWidget *parent)
-    : SetWidget(parent, {
-                            {u"backcolor1"_s, Kind::Colour, {}, u"backcolor2"_s},
-                            {u"backcolor2"_s, Kind::Colour, 0xE0E0E0u},
-                            {u"titlecolor1"_s, Kind::Colour, 0x808080u},
-                            {u"titlecolor2"_s, Kind::Colour, 0xE0E0E0u},
-                            {u"bordercolor"_s, Kind::Colour, 0x808080u},
-                            {u"titleheight"_s, Kind::Count, 375},
-                            {u"borderwidth"_s, Kind::Count, 1},
-                        })
-{
-}
+    : SetWidget(parent,
+                {
+                    {u"backcolor1"_s, Kind::Colour, {}, u"backcolor2"_s},
+                    {u"backcolor2"_s, Kind::Colour, 0xE0E0E0u},
+                    {u"titlecolor1"_s, Kind::Colour, 0x808080u},
+                    {u"titlecolor2"_s, Kind::Colour, 0xE0E0E0u},
+                    {u"bordercolor"_s, Kind::Colour, 0x808080u},
+                    {u"titleheight"_s, Kind::Count, 375},
+                    {u"borderwidth"_s, Kind::Count, 1},
+                })
+{ }
 
 QRect VkFrame::titleRect() const
 {
@@ -40,7 +40,8 @@ QRect VkFrame::titleRect() const
 void VkFrame::paintEvent(QPaintEvent *)
 {
     const QRectF outer = rect();
-    const qreal border = std::min<qreal>(m_settings.count(u"borderwidth"_s), std::min(outer.width(), outer.height()) / 2);
+    const qreal border =
+        std::min<qreal>(m_settings.count(u"borderwidth"_s), std::min(outer.width(), outer.height()) / 2);
     const QRectF inner = outer.adjusted(border, border, -border, -border);
     const qreal titleBottom = std::clamp<qreal>(titleRect().bottom() + 1, inner.top(), inner.bottom());
 

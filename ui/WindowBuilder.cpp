@@ -25,7 +25,7 @@ const QString windowName = QStringLiteral("Copieur");
 // Stores a built control in its member of Controls; the row's index picks an array's element.
 using Binder = std::function<void(Controls &, QWidget *, const ControlDesc &)>;
 
-template <typename Widget>
+template<typename Widget>
 Widget *as(QWidget *widget, const ControlDesc &desc)
 {
     auto *typed = dynamic_cast<Widget *>(widget);
@@ -34,7 +34,7 @@ Widget *as(QWidget *widget, const ControlDesc &desc)
     return typed;
 }
 
-template <typename Widget>
+template<typename Widget>
 Binder bind(Widget *Controls::*member)
 {
     return [member](Controls &controls, QWidget *widget, const ControlDesc &desc) {
@@ -44,7 +44,7 @@ Binder bind(Widget *Controls::*member)
     };
 }
 
-template <typename Widget, int First, int Last>
+template<typename Widget, int First, int Last>
 Binder bind(IndexedArray<Widget *, First, Last> Controls::*member)
 {
     return [member](Controls &controls, QWidget *widget, const ControlDesc &desc) {
@@ -103,8 +103,7 @@ public:
         , m_drives(drives)
         , m_notTicked(notTickedPicture())
         , m_ticked(tickedPicture())
-    {
-    }
+    { }
 
     Controls build()
     {
@@ -138,24 +137,12 @@ private:
                    qPrintable(desc.container));
         QWidget *widget = nullptr;
         switch (desc.kind) {
-        case ControlKind::Panel:
-            widget = withSettings(new VkFrame(parent), desc);
-            break;
-        case ControlKind::Button:
-            widget = withSettings(new VkCommand(parent), desc);
-            break;
-        case ControlKind::DriveList:
-            widget = new DriveList(m_drives, parent);
-            break;
-        case ControlKind::FolderList:
-            widget = new FolderList(m_drives, parent);
-            break;
-        case ControlKind::FileList:
-            widget = new FileList(m_drives, parent);
-            break;
-        case ControlKind::Label:
-            widget = createLabel(desc, parent);
-            break;
+        case ControlKind::Panel: widget = withSettings(new VkFrame(parent), desc); break;
+        case ControlKind::Button: widget = withSettings(new VkCommand(parent), desc); break;
+        case ControlKind::DriveList: widget = new DriveList(m_drives, parent); break;
+        case ControlKind::FolderList: widget = new FolderList(m_drives, parent); break;
+        case ControlKind::FileList: widget = new FileList(m_drives, parent); break;
+        case ControlKind::Label: widget = createLabel(desc, parent); break;
         case ControlKind::TextBox: {
             auto *box = new QLineEdit(desc.caption, parent);
             box->setCursorPosition(0);
@@ -177,7 +164,7 @@ private:
         return widget;
     }
 
-    template <typename Settable>
+    template<typename Settable>
     static Settable *withSettings(Settable *control, const ControlDesc &desc)
     {
         for (const auto &[key, value] : desc.settings)

@@ -2,6 +2,8 @@
 
 #include "drives/SlotArray.h"
 
+// The window is data: its rows keep their own layout.
+// clang-format off
 namespace {
 
 const QString Window = QStringLiteral("Copieur");
@@ -176,3 +178,4 @@ const std::vector<ControlDesc> &windowDescription()
     static const std::vector<ControlDesc> rows = describe();
     return rows;
 }
+// clang-format on

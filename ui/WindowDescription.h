@@ -12,8 +12,21 @@
 // The window as data: one row per control, in creation order. Positions and
 // sizes are in twips (15 to a pixel), relative to the control's container.
 
-enum class ControlKind { Panel, Button, DriveList, FolderList, FileList, Label, TextBox, Image };
-enum class PictureId { None, NotTicked, Ticked };
+enum class ControlKind {
+    Panel,
+    Button,
+    DriveList,
+    FolderList,
+    FileList,
+    Label,
+    TextBox,
+    Image
+};
+enum class PictureId {
+    None,
+    NotTicked,
+    Ticked
+};
 
 struct FontDesc
 {
@@ -56,7 +69,10 @@ struct WindowSettings
 };
 
 constexpr int TwipsPerPixel = 15;
-inline int twipsToPixels(int twips) { return (twips + TwipsPerPixel / 2) / TwipsPerPixel; }
+inline int twipsToPixels(int twips)
+{
+    return (twips + TwipsPerPixel / 2) / TwipsPerPixel;
+}
 
 const WindowSettings &windowSettings();
 const std::vector<ControlDesc> &windowDescription();

@@ -143,8 +143,7 @@ public:
         : m_number(number)
         , m_image(folder + "/key" + std::to_string(number) + ".img")
         , m_mountPoint(folder + "/key" + std::to_string(number))
-    {
-    }
+    { }
     ~Key() { undo(); }
     Key(const Key &) = delete;
     Key &operator=(const Key &) = delete;
@@ -158,8 +157,8 @@ public:
             throw Error(withErrno(m_image));
         // Inode tables and journal written now: no background initialisation later
         // takes the throttled bandwidth.
-        require({"mkfs.ext4", "-q", "-F", "-E", "lazy_itable_init=0,lazy_journal_init=0",
-                 "-L", "CLE" + std::to_string(m_number), m_image});
+        require({"mkfs.ext4", "-q", "-F", "-E", "lazy_itable_init=0,lazy_journal_init=0", "-L",
+                 "CLE" + std::to_string(m_number), m_image});
         attach();
         mkdir(m_mountPoint.c_str(), 0755);
         if (mount(m_loopPath.c_str(), m_mountPoint.c_str(), "ext4", 0, nullptr) != 0)
@@ -392,7 +391,8 @@ int measureChild(int argc, char *argv[])
         job.slot = i - 3;
         job.name = QString::fromLatin1(FileName);
         job.source = VolumePlace{source, source.left(source.lastIndexOf(u'/')), 0, std::nullopt};
-        job.destination = VolumePlace{QFile::decodeName(argv[i]), QFile::decodeName(argv[i]), quint64(status.st_dev), std::nullopt};
+        job.destination =
+            VolumePlace{QFile::decodeName(argv[i]), QFile::decodeName(argv[i]), quint64(status.st_dev), std::nullopt};
         job.listing = job.destination;
         jobs.append(job);
     }
@@ -405,20 +405,22 @@ int measureChild(int argc, char *argv[])
     std::vector<std::atomic<int>> shown(size_t(jobs.size() + 1));
     const auto start = std::chrono::steady_clock::now();
     {
-        ParallelRun run(files, ParallelRun::Callbacks{
-            [&](int slot, qint64 copied, qint64 total) { // what the window's progress does, less the posting
-                shown[size_t(slot)].store(total > 0 ? int(copied * 1000 / total) : 1000);
-            },
-            [&](const SlotResult &result) {
-                const std::lock_guard lock(mutex);
-                results.append(result);
-            },
-            [&] {
-                const std::lock_guard lock(mutex);
-                done = true;
-                ended.notify_all();
-            },
-        });
+        ParallelRun run(
+            files,
+            ParallelRun::Callbacks{
+                [&](int slot, qint64 copied, qint64 total) { // what the window's progress does, less the posting
+                    shown[size_t(slot)].store(total > 0 ? int(copied * 1000 / total) : 1000);
+                },
+                [&](const SlotResult &result) {
+                    const std::lock_guard lock(mutex);
+                    results.append(result);
+                },
+                [&] {
+                    const std::lock_guard lock(mutex);
+                    done = true;
+                    ended.notify_all();
+                },
+            });
         run.start(jobs);
         std::unique_lock lock(mutex);
         ended.wait(lock, [&] { return done; });
@@ -490,21 +492,22 @@ int bench(const std::string &self, qint64 sizeMiB, int keyCount, double writeMiB
                     static_cast<long long>(sizeMiB), writeMiBs, static_cast<long long>(sizeMiB), readMiBs);
         std::fflush(stdout);
         const Measure one = measure(self, folder, small, keys, 1);
-        std::printf("one key:     %6.2f s = %.2f x the limit (target <= 1.15: %s), peak memory %.1f MiB\n",
-                    one.seconds, one.seconds / limit, verdict(one.seconds <= 1.15 * limit), one.peakMiB);
+        std::printf("one key:     %6.2f s = %.2f x the limit (target <= 1.15: %s), peak memory %.1f MiB\n", one.seconds,
+                    one.seconds / limit, verdict(one.seconds <= 1.15 * limit), one.peakMiB);
         std::fflush(stdout);
         const Measure all = measure(self, folder, small, keys, keys.size());
-        std::printf("%d keys:      %6.2f s = %.2f x one key (target <= 1.30: %s), peak memory %.1f MiB (target < %.0f: %s)\n",
-                    keyCount, all.seconds, all.seconds / one.seconds, verdict(all.seconds <= 1.3 * one.seconds),
-                    all.peakMiB, MemoryTargetMiB, verdict(all.peakMiB < MemoryTargetMiB));
+        std::printf(
+            "%d keys:      %6.2f s = %.2f x one key (target <= 1.30: %s), peak memory %.1f MiB (target < %.0f: %s)\n",
+            keyCount, all.seconds, all.seconds / one.seconds, verdict(all.seconds <= 1.3 * one.seconds), all.peakMiB,
+            MemoryTargetMiB, verdict(all.peakMiB < MemoryTargetMiB));
         std::fflush(stdout);
         const Measure big = measure(self, folder, large, keys, keys.size());
         const bool flat = big.peakMiB < MemoryTargetMiB && big.peakMiB - all.peakMiB < FlatnessSlackMiB;
         std::printf("%d keys, %lld MiB file: %6.2f s, peak memory %.1f MiB (%+.1f MiB for %dx the file; flat: %s)\n",
                     keyCount, static_cast<long long>(FlatnessFactor * sizeMiB), big.seconds, big.peakMiB,
                     big.peakMiB - all.peakMiB, FlatnessFactor, verdict(flat));
-        const bool met = one.seconds <= 1.15 * limit && all.seconds <= 1.3 * one.seconds
-            && all.peakMiB < MemoryTargetMiB && flat;
+        const bool met =
+            one.seconds <= 1.15 * limit && all.seconds <= 1.3 * one.seconds && all.peakMiB < MemoryTargetMiB && flat;
         std::printf("targets: %s\n", met ? "all met" : "some MISSED");
         code = met ? 0 : 3;
     } catch (const Error &error) {
@@ -539,8 +542,11 @@ int main(int argc, char *argv[])
     }
     if (argc < 2 || std::strcmp(argv[1], InNamespace) != 0) {
         // Mounts made in a private namespace never reach the machine's mount table.
-        std::vector<char *> args{const_cast<char *>("unshare"), const_cast<char *>("-m"),
-                                 const_cast<char *>("--propagation"), const_cast<char *>("private"), self,
+        std::vector<char *> args{const_cast<char *>("unshare"),
+                                 const_cast<char *>("-m"),
+                                 const_cast<char *>("--propagation"),
+                                 const_cast<char *>("private"),
+                                 self,
                                  const_cast<char *>(InNamespace)};
         for (int i = 1; i < argc; ++i)
             args.push_back(argv[i]);

@@ -2,9 +2,9 @@
 
 #include "drives/DrivePath.h"
 #include "drives/DriveTable.h"
+#include "drives/FolderReading.h"
 #include "ui/FileList.h"
 #include "ui/FolderList.h"
-#include "drives/FolderReading.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
