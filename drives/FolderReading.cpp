@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -46,13 +47,16 @@ bool isAscii(QByteArrayView bytes)
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
+// A folder stream that closes itself; null, with errno set, when the folder cannot be opened.
+using Folder = std::unique_ptr<DIR, int (*)(DIR *)>;
+Folder openFolder(const QString &nativeFolder)
+{
+    return Folder(::opendir(QFile::encodeName(nativeFolder).constData()), ::closedir);
+}
+
 bool canOpenFolder(const QString &nativeFolder)
 {
-    const int fd = ::open(QFile::encodeName(nativeFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
+    return openFolder(nativeFolder) != nullptr;
 }
 
 // Folds a name as lessByName does, appending it to one buffer.
@@ -75,20 +79,15 @@ void appendFolded(std::u16string &buffer, const QString &name)
 Names read(const QString &nativeFolder, Kind kind)
 {
     Names result;
-    const int fd = ::open(QFile::encodeName(nativeFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        result.error = errno;
-        return result;
-    }
-    DIR *dir = fdopendir(fd);
+    const Folder dir = openFolder(nativeFolder);
     if (!dir) {
         result.error = errno;
-        ::close(fd);
         return result;
     }
+    const int fd = ::dirfd(dir.get());
     for (;;) {
         errno = 0;
-        const dirent *entry = readdir(dir);
+        const dirent *entry = readdir(dir.get());
         if (!entry) {
             result.error = errno;
             break;
@@ -105,7 +104,6 @@ Names read(const QString &nativeFolder, Kind kind)
             continue;
         result.names.append(std::move(decoded));
     }
-    closedir(dir);
     if (result.error != 0)
         result.names.clear();
     else

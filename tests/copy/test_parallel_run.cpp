@@ -24,23 +24,18 @@ struct FourKeys
         }
         run.start(jobs);
     }
-    // Waits until `count` slots have ended (and, for all four, the run); false after 20 s.
-    bool waitFor(int count)
+    // The results so far; `ended` once the run has said so.
+    QList<SlotResult> results()
     {
-        std::unique_lock locked(lock);
-        return changed.wait_for(locked, std::chrono::seconds(20), [&] { return results.size() >= count && (count < 4 || ended); });
+        const std::lock_guard locked(lock);
+        return m_results;
     }
     std::optional<SlotResult> result(int slot)
     {
-        const std::lock_guard locked(lock);
-        const auto found = std::find_if(results.cbegin(), results.cend(), [&](const SlotResult &r) { return r.slot == slot; });
-        return found == results.cend() ? std::nullopt : std::optional(*found);
-    }
-    void note(const std::function<void()> &change)
-    {
-        const std::lock_guard locked(lock);
-        change();
-        changed.notify_all();
+        for (const SlotResult &r : results())
+            if (r.slot == slot)
+                return r;
+        return std::nullopt;
     }
 
     const TempTree tree;
@@ -49,10 +44,9 @@ struct FourKeys
     ScriptedCalls calls;
     LinuxFileOperations files{calls};
     std::mutex lock;
-    std::condition_variable changed;
-    QList<SlotResult> results;
-    bool ended = false;
-    ParallelRun run{files, {{}, [this](const SlotResult &r) { note([&] { results.append(r); }); }, [this] { note([&] { ended = true; }); }}};
+    QList<SlotResult> m_results;
+    std::atomic<bool> ended = false;
+    ParallelRun run{files, {{}, [this](const SlotResult &r) { const std::lock_guard locked(lock); m_results.append(r); }, [this] { ended = true; }}};
 };
 
 class TestParallelRun : public QObject
@@ -88,8 +82,8 @@ private slots:
         for (int slot : failing)
             keys.calls.failCall(Kind(kind), kind == Kind::ReadDir ? -1 : 1, err, QFile::encodeName(keys.key(slot)));
         keys.start();
-        QVERIFY(keys.waitFor(4));
-        QCOMPARE(lastFailureInSlotOrder(keys.results).value_or(Failure(0, {})).number(), number);
+        QTRY_VERIFY_WITH_TIMEOUT(keys.ended, 20000);
+        QCOMPARE(lastFailureInSlotOrder(keys.results()).value_or(Failure(0, {})).number(), number);
         for (int slot = 1; slot <= 4; ++slot) {
             const bool fails = failing.contains(slot);
             const SlotResult result = *keys.result(slot);
@@ -110,11 +104,11 @@ private slots:
         FourKeys keys;
         keys.calls.holdCalls(Kind::Write, QFile::encodeName(keys.key(2)));
         keys.start(false);
-        QVERIFY(keys.waitFor(3));
+        QTRY_COMPARE_WITH_TIMEOUT(keys.results().size(), 3, 20000);
         QVERIFY(!keys.result(2) && !keys.ended);
         keys.calls.releaseCalls();
-        QVERIFY(keys.waitFor(4));
-        QVERIFY(keys.result(2)->copied && !lastFailureInSlotOrder(keys.results));
+        QTRY_VERIFY_WITH_TIMEOUT(keys.ended, 20000);
+        QVERIFY(keys.result(2)->copied && !lastFailureInSlotOrder(keys.results()));
     }
 };
 

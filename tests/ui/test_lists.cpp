@@ -43,6 +43,25 @@ private slots:
         QCOMPARE(files.listCount(), 0);
     }
 
+    // The operator's click reaches the handler; a failure it lets through goes to the window.
+    void clickFailureGoesToTheWindow()
+    {
+        struct Window : QWidget, FailureReporter
+        {
+            QList<int> seen;
+            void reportUnhandled(const Failure &failure) override { seen << failure.number(); }
+        } window;
+        KeyD key({"a", "b"});
+        FileList files(key.drives, &window);
+        files.setClickHandler([&] { window.seen << files.listIndex(); throw failureFor(FailureNumber::FileNotFound); });
+        files.setPath("D:\\");
+        files.setGeometry(0, 0, 200, 200);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, files.viewport()->mapTo(&window, files.visualRect(files.model()->index(1, 0)).center()));
+        QCOMPARE(window.seen, QList<int>({1, 53}));
+    }
+
     // Only the first character counts; a current drive that leaves the table keeps its entry.
     void driveListFollowsItsDrives()
     {
