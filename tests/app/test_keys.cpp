@@ -18,6 +18,8 @@ private slots:
         QTest::newRow("an arrival selects every slot it passes") << "+D +F x1 +E" << "D* F* E* - - - - -" << "+E" << "";
         QTest::newRow("every slot taken") << "+D +E +F +G +H +I +J +K x1 x2 x3 x4 x5 x6 x7 x8 +L" << "D* E* F* G* H* I* J* K*" << "+L" << "";
         QTest::newRow("sizes unreadable") << "+D +M" << "D* - - - - - - -" << "+D" << "erreur N° 71 générée par EssaimeurMV\rDisque non prêt";
+        // Its lists fall back to another drive: the slot must not keep a folder to copy and delete in.
+        QTest::newRow("folder unreadable") << "+D +N" << "D* -* - - - - - -" << "+D" << "erreur N° 71 générée par EssaimeurMV\rDisque non prêt";
         QTest::newRow("arrival of no single letter") << "+D +6" << "D* - - - - - - -" << "+D" << "erreur N° 71 générée par EssaimeurMV\rDisque non prêt";
         QTest::newRow("removal frees the lowest slot holding the letter") << "+D +F +E -E" << "D* F* C - - - - -" << "-E" << "";
         QTest::newRow("letter held twice") << "+E +E -E" << "C E* - - - - - -" << "-E" << "";
@@ -34,12 +36,14 @@ private slots:
         for (TempTree &tree : trees) // each of 1 Gio with 1.5 kio free
             fixture.facts[fixture.addDrive(tree, "CLE")].availableSpace = 1536.0;
         fixture.facts['M'].failOnSize = failureFor(FailureNumber::DiskNotReady);
+        fixture.facts[fixture.addDrive(TempTree(), "CLE")].availableSpace = 1536.0; // N: its folder is gone
         for (const QString &event : events.split(' ')) {
             const int number = event.mid(1).toInt(), mask = event.back().isDigit() ? number : int(unitMaskOf(event.back()));
             event[0] == 'x' ? fixture.window->Cochage(number) : event[0] == '+' ? fixture.window->SysInfo1_DeviceArrival(2, mask, {}, 0)
                                                                                : fixture.window->SysInfo1_DeviceRemoveComplete(2, mask, {}, 0);
         }
         QCOMPARE(slotsOf(fixture), state);
+        QVERIFY(!events.contains('N') || fixture.bas().CheminDest[2].isEmpty());
         for (int i = 1; i <= 8; ++i) // a freed slot's lists go back to drive C
             QVERIFY(fixture.bas().Lecteur[i] != "C" || fixture.controls().Drive1[i]->drive().startsWith("c:"));
         // Sizes in kilo-octets, rounded, grouped as the French locale groups them.
