@@ -85,7 +85,7 @@ void Copieur::Quitter_Click()
 // finished run's window, and a held Return would start run after run.
 bool Copieur::eventFilter(QObject *watched, QEvent *event)
 {
-    if (!m_copying || !watched->isWidgetType() || static_cast<QWidget *>(watched)->window() != this)
+    if (!isCopying() || !watched->isWidgetType() || static_cast<QWidget *>(watched)->window() != this)
         return false;
     switch (event->type()) {
     case QEvent::MouseButtonPress:
@@ -108,7 +108,7 @@ bool Copieur::eventFilter(QObject *watched, QEvent *event)
 void Copieur::closeEvent(QCloseEvent *event)
 {
     // The workers write to the keys until the run ends: closing now would tear them down mid-file.
-    if (m_copying)
+    if (isCopying())
         event->ignore();
     else
         QWidget::closeEvent(event);

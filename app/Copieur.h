@@ -42,7 +42,7 @@ public:
 
     CopieurBas &bas() { return m_bas; }
     Controls &controls() { return m_controls; }
-    bool isCopying() const { return m_copying; }
+    bool isCopying() const { return m_run != nullptr; }
 
     // Start-up and shutdown.
     void Form_Load();
@@ -85,7 +85,6 @@ private:
     Controls m_controls;
     std::array<bool, LastSlot + 1> m_recoveringDrive{};
     quint64 m_sourceVolume = 0; ///< the serial of the drive the source file was picked on
-    bool m_copying = false;
     std::unique_ptr<ParallelRun> m_run;
     QList<SlotResult> m_results;
 };

@@ -61,23 +61,19 @@ void Copieur::LanceCopie_Click()
     if (jobs.isEmpty())
         return;
 
-    m_copying = true;
     if (m_services.notifications)
         m_services.notifications->hold();
     m_results.clear();
-    m_run =
-        std::make_unique<ParallelRun>(m_services.files,
-                                      ParallelRun::Callbacks{
-                                          progressOn(m_controls, this),
-                                          [this](const SlotResult &result) {
-                                              QMetaObject::invokeMethod(
-                                                  this, [this, result] { slotEnded(result); }, Qt::QueuedConnection);
-                                          },
-                                          [this] {
-                                              QMetaObject::invokeMethod(
-                                                  this, [this] { runEnded(); }, Qt::QueuedConnection);
-                                          },
-                                      });
+    const auto slotDone = [this](const SlotResult &result) {
+        QMetaObject::invokeMethod(
+            this, [this, result] { slotEnded(result); }, Qt::QueuedConnection);
+    };
+    const auto allDone = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { runEnded(); }, Qt::QueuedConnection);
+    };
+    m_run = std::make_unique<ParallelRun>(m_services.files,
+                                          ParallelRun::Callbacks{progressOn(m_controls, this), slotDone, allDone});
     m_run->start(jobs);
 }
 
@@ -126,12 +122,12 @@ void Copieur::slotEnded(const SlotResult &result)
     m_controls.File1[i]->showRead(result.files.value_or(QStringList()));
 }
 
+// The run lasts until its report is closed: the window takes no input before then.
 void Copieur::runEnded()
 {
-    m_run.reset();
     if (const std::optional<Failure> failure = lastFailureInSlotOrder(m_results))
         m_services.messages.show(failure->description(), 16);
-    m_copying = false;
+    m_run.reset(); // every worker has ended: this joins at once
     if (m_services.notifications)
         m_services.notifications->release();
 }
