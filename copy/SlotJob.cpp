@@ -52,8 +52,8 @@ SlotResult runSlotJob(const SlotJob &job, FileOperations &files, const FileOpera
     recording(result.failure, [&] {
         requireResolved(job.source);
         requireResolved(job.destination);
+        // The copy itself refuses a folder off the key; a source folder left bare could still hold a file.
         requireVolume(job.source);
-        requireVolume(job.destination);
         onTheKey(job,
                  [&] { files.copyFile(job.source.path, job.destination.path + u'/' + job.name, progress, bounds); });
         result.copied = true;
@@ -61,7 +61,6 @@ SlotResult runSlotJob(const SlotJob &job, FileOperations &files, const FileOpera
     if (!job.deleteName.isEmpty()) {
         recording(result.failure, [&] {
             requireResolved(job.destination);
-            requireVolume(job.destination);
             onTheKey(job, [&] { files.deleteMatching(job.destination.path, job.deleteName, bounds); });
         });
     }
