@@ -4,7 +4,4 @@
 #include "support/TempTree.h"
 
 // The temporary files left in a folder.
-inline QStringList leftovers(const QString &folder)
-{
-    return QDir(folder).entryList({QStringLiteral(".essaimeur-*")}, QDir::Files | QDir::Hidden | QDir::System);
-}
+inline QStringList leftovers(const QString &folder) { return QDir(folder).entryList({".essaimeur-*"}, QDir::Files | QDir::Hidden); }

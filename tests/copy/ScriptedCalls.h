@@ -2,16 +2,12 @@
 
 #include "copy/Syscalls.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QMap>
+#include <QMap> // and QList, QByteArray
 
 #include <cerrno>
-#include <chrono>
 #include <condition_variable>
 #include <fcntl.h>
 #include <mutex>
-#include <type_traits>
 
 // The real system calls, told apart by what they act on, with faults on demand: the
 // nth call of a kind (every one for a negative nth) fails with a chosen errno, in one
@@ -20,16 +16,13 @@
 class ScriptedCalls : public Syscalls
 {
 public:
-    enum Kind {
-        OpenSource, OpenFolder, CreateTemporary, Read, Write, SyncFileRange, Futimens, FsyncFile, SyncFs,
-        Fadvise, ReadBackSource, ReadBack, CloseTemporary, Rename, FsyncFolder, Fstatat, Unlink, ReadDir,
-    };
+    enum Kind { OpenSource, OpenFolder, CreateTemporary, Read, Write, SyncFileRange, Futimens, FsyncFile, SyncFs, Fadvise,
+                ReadBackSource, ReadBack, CloseTemporary, Rename, FsyncFolder, Fstatat, Unlink, ReadDir };
     struct Fault
     {
         Kind kind;
-        int nth, err;
+        int nth, err; ///< nth: the calls left up to the one to fail, 0 once it has failed
         QByteArray folder; ///< empty: any folder
-        int seen = 0;
     };
 
     void failCall(Kind kind, int nth, int err, const QByteArray &folder = {}) { locked([&] { m_faults.append({kind, nth, err, folder}); }); }
@@ -37,28 +30,25 @@ public:
     void releaseCalls() { locked([&] { m_held.nth = -1; }), m_released.notify_all(); }
     void cutWritesShort() { m_shortWrites = true; }
     void corruptReadBack(qint64 offset) { m_corruptAt = offset; } ///< flips a bit of that byte of the copy
-    int count(Kind kind) { return locked([&] { return m_counts.value(kind); }); }
 
     int openat(int dirfd, const char *path, int flags, mode_t mode) override
     {
         const Kind kind = (flags & O_CREAT) ? CreateTemporary : (flags & O_DIRECTORY) ? OpenFolder : OpenSource;
-        const QByteArray folder = kind == OpenFolder && dirfd == AT_FDCWD ? QByteArray(path) : kind == OpenSource ? QByteArray() : of(dirfd).folder;
-        const int fd = injected(kind, folder) ? -1 : Syscalls::openat(dirfd, path, flags, mode);
-        locked([&] { m_fds[fd] = {kind, {}, 0, folder}; });
-        return fd;
+        const Fault open{kind, 0, 0, kind == OpenFolder && dirfd == AT_FDCWD ? QByteArray(path) : of(dirfd).folder};
+        const int fd = injected(kind, open.folder) ? -1 : Syscalls::openat(dirfd, path, flags, mode);
+        return locked([&] { return m_fds.insert(fd, open).key(); });
     }
     int close(int fd) override
     {
         const Fault open = locked([&] { return m_fds.take(fd); });
-        const int result = Syscalls::close(fd);
-        return open.kind == CreateTemporary && injected(CloseTemporary, open.folder) ? -1 : result;
+        return Syscalls::close(fd) < 0 || (open.kind == CreateTemporary && injected(CloseTemporary, open.folder)) ? -1 : 0;
     }
-    ssize_t pread(int fd, void *buffer, size_t count, off_t offset) override
+    ssize_t pread(int fd, void *buffer, size_t count, off_t at) override
     {
         const bool copy = of(fd).kind == CreateTemporary;
-        const ssize_t got = injected(copy ? ReadBack : ReadBackSource, of(fd).folder) ? -1 : Syscalls::pread(fd, buffer, count, offset);
-        if (copy && got > 0 && m_corruptAt >= offset && m_corruptAt < offset + got)
-            static_cast<char *>(buffer)[m_corruptAt - offset] ^= 0x10;
+        const ssize_t got = injected(copy ? ReadBack : ReadBackSource, of(fd).folder) ? -1 : Syscalls::pread(fd, buffer, count, at);
+        if (copy && m_corruptAt >= at && m_corruptAt < at + got)
+            static_cast<char *>(buffer)[m_corruptAt - at] ^= 0x10;
         return got;
     }
     ssize_t write(int fd, const void *b, size_t n) override { return injected(Write, of(fd).folder) ? -1 : Syscalls::write(fd, b, m_shortWrites ? n / 3 + 1 : n); }
@@ -74,25 +64,21 @@ public:
     struct dirent *readdir(DIR *folder) override { return injected(ReadDir, of(::dirfd(folder)).folder) ? nullptr : Syscalls::readdir(folder); }
 
 private:
-    template<typename Action>
-    std::invoke_result_t<Action> locked(Action action)
+    auto locked(auto action) -> decltype(action())
     {
         const std::lock_guard hold(m_lock);
         return action();
     }
     Fault of(int fd) { return locked([&] { return m_fds.value(fd, {OpenSource, 0, 0}); }); }
 
-    // Counts the call; true, with errno set, when it is one to fail. A held call waits here.
+    // True, with errno set, when the call is one to fail. A held call waits here for its release.
     bool injected(Kind kind, const QByteArray &folder)
     {
         std::unique_lock hold(m_lock);
-        ++m_counts[kind];
-        if (m_held.nth == 0 && m_held.kind == kind && m_held.folder == folder)
-            m_released.wait_for(hold, std::chrono::seconds(20), [this] { return m_held.nth != 0; });
-        for (Fault &fault : m_faults) {
-            if (fault.kind == kind && (fault.folder.isEmpty() || fault.folder == folder) && (++fault.seen == fault.nth || fault.nth < 0))
-                return errno = fault.err, true;
-        }
+        m_released.wait_for(hold, std::chrono::seconds(20), [&] { return m_held.nth || m_held.kind != kind || m_held.folder != folder; });
+        for (Fault &f : m_faults)
+            if (f.kind == kind && (f.folder.isEmpty() || f.folder == folder) && (f.nth < 0 || (f.nth > 0 && --f.nth == 0)))
+                return errno = f.err, true;
         return false;
     }
 
@@ -100,7 +86,6 @@ private:
     std::condition_variable m_released;
     QList<Fault> m_faults;
     Fault m_held{Read, -1, 0};
-    QMap<Kind, int> m_counts;
     QMap<int, Fault> m_fds; ///< what each descriptor is: its kind and folder
     bool m_shortWrites = false;
     qint64 m_corruptAt = -1;

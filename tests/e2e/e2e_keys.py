@@ -5,7 +5,7 @@
 # tool fails the run. Screenshots go to the working folder; ESSAIMEUR_UPDATE_SCREENSHOTS=1 also copies them
 # to docs/.
 
-import contextlib, ctypes, json, os, re, shutil, signal, subprocess, sys, tempfile, time  # noqa: E401
+import contextlib, ctypes, functools, json, os, pathlib, re, shutil, signal, subprocess, sys, tempfile, time  # noqa: E401
 
 DEVNULL, LOG = subprocess.DEVNULL, os.path.abspath("essaimeur-e2e.log")
 # Pixels of the window, from its description (twips / 15): the left of each slot's status box (clear of
@@ -19,13 +19,16 @@ KEYS = [("CLE_EXT4", ["mkfs.ext4", "-q", "-F", "-L", "CLE_EXT4"], ["mount"]),
         ("CLE_FAT", ["mkfs.vfat", "-F", "32", "-n", "CLE_FAT"], ["fusefat", "-f", "-o", "rw+"])]
 REMOVED = 2  # the slot whose key leaves: the exFAT one
 LIBC = ctypes.CDLL(None, use_errno=True)
-Failed = type("Failed", (Exception,), {})
 say = lambda message: print("e2e: " + message, flush=True)  # noqa: E731
+# A child outliving this script would keep the private namespace, and its mounts, alive: PDEATHSIG.
+start = functools.partial(subprocess.Popen, preexec_fn=lambda: LIBC.prctl(1, signal.SIGKILL))
+# A server that first prints its address: the address ("" when it prints none).
+address = lambda *args: start(args, stdout=subprocess.PIPE, stderr=DEVNULL).stdout.readline().decode().strip()  # noqa
 
 def run(*args, timeout=60):
     done = subprocess.run(args, timeout=timeout, capture_output=True)
     if done.returncode:
-        raise Failed("%s: %s" % (" ".join(args), (done.stdout + done.stderr).decode(errors="replace").strip()))
+        raise AssertionError("%s: %s" % (" ".join(args), (done.stdout + done.stderr).decode(errors="replace").strip()))
     return done.stdout
 
 def end_children():
@@ -51,49 +54,21 @@ def arrival_report(letter, label):
 class E2E:
     # What the run starts is undone by `undo`, in reverse order, whatever fails.
     def __init__(self, undo):
-        self.undo, self.program, self.window = undo, None, "root"
-        self.tmp = undo.enter_context(tempfile.TemporaryDirectory(prefix="essaimeur-e2e-"))
-
-    def start(self, args, **kwargs):
-        # A child outliving this script would keep the private namespace, and its mounts, alive: PDEATHSIG.
-        return subprocess.Popen(args, preexec_fn=lambda: LIBC.prctl(1, signal.SIGKILL), **kwargs)
-
-    def start_server(self, *args):  # a server that first prints its address
-        address = self.start(args, stdout=subprocess.PIPE, stderr=DEVNULL).stdout.readline().decode().strip()
-        if not address:
-            raise Failed(args[0] + " gave no address")
-        return address
-
-    def start_program(self, executable, folder):
-        # A session bus of our own, so that the program and the reader meet on one accessibility bus;
-        # the accessibility bus launcher it starts keeps its socket in this runtime folder.
-        os.environ["XDG_RUNTIME_DIR"] = os.path.join(self.tmp, "run")
-        os.mkdir(os.environ["XDG_RUNTIME_DIR"], 0o700)
-        os.environ["DBUS_SESSION_BUS_ADDRESS"] = self.start_server(
-            "dbus-daemon", "--session", "--nofork", "--nosyslog", "--print-address=1")
-        os.environ["DISPLAY"] = ":" + self.start_server(
-            "Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset")
-        with open(LOG, "w") as log:
-            self.program = self.start([executable], cwd=folder, stdin=DEVNULL, stdout=log, stderr=subprocess.STDOUT,
-                                      env=dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
-                                               QT_ACCESSIBILITY="1", LC_ALL="C.UTF-8", LANG="C.UTF-8"))
-        search = ["xdotool", "search", "--onlyvisible", "--name", "Essaimeur par Mervane"]
-        self.window = self.wait("the window appears", lambda: (lambda ids: (ids, len(ids) == 1))(
-            subprocess.run(search, capture_output=True, text=True).stdout.split()), 30)[0]
+        self.undo, self.tmp = undo, undo.enter_context(tempfile.TemporaryDirectory(prefix="essaimeur-e2e-"))
 
     def wait(self, what, probe, timeout=20):
         # Calls probe until its second value is true, its first explaining a failure, while the program lives.
         deadline = time.monotonic() + timeout
-        while self.program is None or self.program.poll() is None:
+        while self.program.poll() is None:
             value, ok = probe()
             if ok:
                 say(what + ": ok")
                 return value
             if time.monotonic() > deadline:
                 subprocess.run(["import", "-window", "root", "screenshot-failure.png"], timeout=30)
-                raise Failed("%s (after %d s: %r; screen in screenshot-failure.png)" % (what, timeout, value))
+                raise AssertionError("%s (after %d s: %r; screen in screenshot-failure.png)" % (what, timeout, value))
             time.sleep(0.1)
-        raise Failed("the program exited with %d" % self.program.returncode)
+        raise AssertionError("the program exited with %d" % self.program.returncode)
 
     def add_key(self, label, mkfs, mount):  # a fresh loop device, mounted at /media/<label>
         image, where = os.path.join(self.tmp, label + ".img"), "/media/" + label
@@ -102,9 +77,8 @@ class E2E:
         loop = run("losetup", "--find", "--show", image).decode().strip()
         self.undo.callback(run, "losetup", "-d", loop)  # done when the key is unmounted
         os.mkdir(where)
-        mounter = self.start(mount + [loop, where], stdout=DEVNULL, stderr=DEVNULL)
-        self.wait("%s mounts %s" % (mount[0], where),
-                  lambda: ("exit status %s" % mounter.poll(), os.path.ismount(where)))
+        mounter = start(mount + [loop, where], stdout=DEVNULL, stderr=DEVNULL)
+        self.wait("%s mounts %s" % (mount[0], where), lambda: ("exit status %s" % mounter.poll(), os.path.ismount(where)))
 
     def colours(self, what, wanted, timeout=20):
         def probe():  # the window's pixels, after the header of the PPM image: P6, width height, 255
@@ -124,39 +98,43 @@ class E2E:
             return text, done.returncode == 0 and accept(text)
         return self.wait("Text1 holds " + what, probe)
 
-    def click(self, x, y):
-        run("xdotool", "mousemove", "--window", self.window, "--sync", str(x), str(y), "click", "1")
-
     def screenshot(self, name):
         run("import", "-window", self.window, "screenshot-%s.png" % name, timeout=30)
         if os.environ.get("ESSAIMEUR_UPDATE_SCREENSHOTS") == "1":
             shutil.copy("screenshot-%s.png" % name, os.path.join(os.path.dirname(__file__), "..", "..", "docs"))
 
 def scenario(e2e, executable):
-    os.mkdir(os.path.join(e2e.tmp, "source"))
-    with open(os.path.join(e2e.tmp, "source", "cours.pdf"), "wb") as source:
-        source.write(os.urandom(384 * 1024))
+    source = os.path.join(tempfile.mkdtemp(dir=e2e.tmp), "cours.pdf")  # alone in the program's folder
+    pathlib.Path(source).write_bytes(os.urandom(384 * 1024))
     e2e.undo.callback(end_children)  # after the keys and /media are unmounted
     run("mount", "-t", "tmpfs", "-o", "size=1m,mode=0755", "essaimeur-e2e", "/media")
     e2e.undo.callback(run, "umount", "-R", "/media")  # while the program runs: a key it keeps busy fails the test
-    e2e.start_program(executable, os.path.dirname(source.name))
+    # A session bus of our own, so that the program and the reader meet on one accessibility bus; the
+    # accessibility bus launcher it starts keeps its socket in this runtime folder.
+    os.environ.update(XDG_RUNTIME_DIR=os.path.join(e2e.tmp, "run"), QT_QPA_PLATFORM="xcb", QT_ACCESSIBILITY="1",
+                      QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", LC_ALL="C.UTF-8", LANG="C.UTF-8")
+    os.mkdir(os.environ["XDG_RUNTIME_DIR"], 0o700)
+    os.environ["DBUS_SESSION_BUS_ADDRESS"] = address("dbus-daemon", "--session", "--nofork", "--nosyslog", "--print-address=1")
+    os.environ["DISPLAY"] = ":" + address("Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset")
+    log = e2e.undo.enter_context(open(LOG, "w"))
+    e2e.program = start([executable], cwd=os.path.dirname(source), stdin=DEVNULL, stdout=log, stderr=subprocess.STDOUT)
+    e2e.window = e2e.wait("the window appears", lambda: (lambda ids: (ids, len(ids) == 1))(subprocess.run(
+        ["xdotool", "search", "--onlyvisible", "--name", "Essaimeur par Mervane"], capture_output=True, text=True).stdout.split()), 30)[0]
     e2e.colours("slots grey before any key", {1: "grey", 2: "grey", 3: "grey"})
     e2e.screenshot("start")
     letters = [""]
     for slot, (label, mkfs, mount) in enumerate(KEYS, 1):
         e2e.add_key(label, mkfs, mount)
-        e2e.colours("%s arrives in slot %d" % (label, slot),
-                    {s: "cyan" if s <= slot else "grey" for s in range(1, slot + 2)})
+        e2e.colours("%s arrives in slot %d" % (label, slot), {s: "cyan" if s <= slot else "grey" for s in range(1, slot + 2)})
         # Exactly the key's report, under a letter after those of the keys before it.
         letters.append(report_letter(e2e.text("the report of " + label, lambda t: report_letter(t) > letters[-1]
                                               and report_lines(t) == arrival_report(report_letter(t), label))))
     e2e.screenshot("keys")
-    e2e.click(*SOURCE_ENTRY)
-    e2e.click(*LAUNCH)
+    run("xdotool", *[word for x, y in (SOURCE_ENTRY, LAUNCH)  # the source file, then the launch
+                     for word in ("mousemove", "--window", e2e.window, "--sync", str(x), str(y), "click", "1")])
     e2e.colours("one run copies onto the three keys", {1: "green", 2: "green", 3: "green"}, 60)
-    for label, _, _ in KEYS:
-        run("cmp", source.name, "/media/%s/cours.pdf" % label)
-        say("the copy on %s is identical to the source: ok" % label)
+    for label, _, _ in KEYS:  # each copy is identical to the source
+        run("cmp", source, "/media/%s/cours.pdf" % label)
     e2e.screenshot("run")
     run("umount", "/media/" + KEYS[REMOVED - 1][0])
     e2e.colours("%s leaves slot %d" % (KEYS[REMOVED - 1][0], REMOVED), {1: "green", 2: "grey", 3: "green"})
@@ -174,13 +152,11 @@ def read_text(pid):  # child mode: prints, as JSON, the text of the program's ac
 def main(argv):
     if argv[1] == "--read-text":
         return read_text(int(argv[2]))
-    why = ("not root in a private mount namespace" if os.geteuid() or not os.environ.get("ESSAIMEUR_PRIVATE_MOUNTS")
-           else None if os.path.exists("/dev/fuse") else "no FUSE device /dev/fuse to mount the exFAT and FAT keys")
-    if why:
-        say("skipped: " + why)
+    if os.geteuid() or not os.environ.get("ESSAIMEUR_PRIVATE_MOUNTS") or not os.path.exists("/dev/fuse"):
+        say("skipped: needs root in a private mount namespace, and /dev/fuse to mount the exFAT and FAT keys")
         return 77
-    for number in (signal.SIGTERM, signal.SIGINT):  # the cleanup still runs
-        signal.signal(number, lambda number, _: sys.exit("e2e: FAILED: stopped by signal %d" % number))
+    # Stopped, the cleanup still runs (an interrupt is an exception already).
+    signal.signal(signal.SIGTERM, lambda number, _: sys.exit("e2e: FAILED: stopped by signal %d" % number))
     os.environ.pop("AT_SPI_BUS_ADDRESS", None)  # would bypass our own session bus
     LIBC.prctl(36, 1)  # PR_SET_CHILD_SUBREAPER: the bus's orphans come to us, to be ended and reaped
     try:  # a failure, and any of the cleanup after it, comes out as Python's chained traceback
@@ -190,8 +166,7 @@ def main(argv):
         say("FAILED; the end of the program's output:")
         subprocess.run(["tail", "-c", "4000", LOG])
         raise
-    say("every check passed")
-    return 0
+    say("every check passed")  # and the exit status is 0
 
 if __name__ == "__main__":
     sys.exit(main(sys.argv))

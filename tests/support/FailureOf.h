@@ -5,11 +5,9 @@
 // The number of the failure the call throws, 0 when it returns.
 template<typename Call>
 int failureOf(Call &&call)
-{
-    try {
-        call();
-    } catch (const Failure &failure) {
-        return failure.number();
-    }
+try {
+    call();
     return 0;
+} catch (const Failure &failure) {
+    return failure.number();
 }

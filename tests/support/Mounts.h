@@ -35,8 +35,8 @@ inline bool unmount(const QString &dir) { return run("umount", {dir}); }
 // kernel driver. Returns the loop device, "" on failure; detach it once unmounted.
 inline QString mountExfat(const QString &image, int sizeMiB, const QString &dir)
 {
-    const QString loop = run("truncate", {"-s", QString::number(sizeMiB) + "M", image}) && run("mkfs.exfat", {image})
-        ? output("losetup", {"-f", "--show", image}).value_or(QString()) : QString();
+    const bool made = run("truncate", {"-s", QString::number(sizeMiB) + "M", image}) && run("mkfs.exfat", {image});
+    const QString loop = made ? output("losetup", {"-f", "--show", image}).value_or(QString()) : QString();
     return !loop.isEmpty() && run("mount.exfat-fuse", {loop, dir}) ? loop : QString();
 }
 
@@ -44,7 +44,5 @@ inline QString mountExfat(const QString &image, int sizeMiB, const QString &dir)
 
 // Skips the current test, with the reason, outside a private mount namespace as root.
 #define REQUIRE_PRIVATE_MOUNTS() \
-    do { \
-        if (!Mounts::available()) \
-            QSKIP("needs root in a private mount namespace (run through CTest as root): skipped"); \
-    } while (false)
+    if (!Mounts::available()) \
+        QSKIP("needs root in a private mount namespace (run through CTest as root): skipped")

@@ -1,27 +1,21 @@
 #pragma once
 
-#include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
 // A throw-away folder tree for file-system tests.
-class TempTree
+struct TempTree : private QTemporaryDir
 {
-public:
-    QString root() const { return m_dir.path(); }
-    QString path(const QString &relative) const { return m_dir.filePath(relative); }
-    QString createDir(const QString &relative) const
-    {
-        QDir().mkpath(path(relative));
-        return path(relative);
-    }
+    QString root() const { return QTemporaryDir::path(); }
+    QString path(const QString &relative) const { return filePath(relative); }
+    QString createDir(const QString &relative) const { return QDir().mkpath(path(relative)) ? path(relative) : QString(); }
     QString createFile(const QString &relative, const QByteArray &content = "x") const
     {
-        QDir().mkpath(QFileInfo(path(relative)).absolutePath());
         QFile file(path(relative));
-        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() ? path(relative) : QString();
+        const bool made = QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly);
+        return made && file.write(content) == content.size() ? file.fileName() : QString();
     }
     static QByteArray read(const QString &full)
     {
@@ -34,7 +28,4 @@ public:
         QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
         return bytes.left(size);
     }
-
-private:
-    QTemporaryDir m_dir;
 };
