@@ -7,12 +7,6 @@
 #include "support/ScriptedNotificationSource.h"
 #include "support/TempTree.h"
 
-#include <QTest>
-
-#include <bit>
-
-using namespace Qt::StringLiterals;
-
 // Records what a source hands its handlers: "+D /dev/sdb1 0 /mnt/cle" for an arrival, "-D ..." for a
 // removal, with the letter's root as the handler finds it in the drive table; '?' for a wrong device
 // type or a mask that is not exactly one letter.
@@ -22,9 +16,9 @@ struct Recorder
     {
         const auto record = [this, &drives](QChar sign, const VolumeNotification &n) {
             const quint32 mask = quint32(n.unitMask);
-            const QChar letter = n.deviceType == 2 && std::popcount(mask) == 1 ? QChar(char16_t(u'A' + std::countr_zero(mask))) : QChar(u'?');
+            const QChar letter(n.deviceType == 2 && qPopulationCount(mask) == 1 ? u'A' + qCountTrailingZeroBits(mask) : u'?');
             const QString root = drives.drive(letter).value_or(Drive()).root;
-            onSeen(lines.emplaceBack(u"%1%2 %3 %4 %5"_s.arg(sign, letter, n.deviceName, QString::number(n.deviceData), root).trimmed()));
+            onSeen(lines.emplaceBack(QString("%1%2 %3 %4 %5").arg(sign, letter, n.deviceName).arg(n.deviceData).arg(root).trimmed()));
         };
         source.setHandlers([=](const VolumeNotification &n) { record(u'+', n); }, [=](const VolumeNotification &n) { record(u'-', n); });
     }
@@ -34,7 +28,8 @@ struct Recorder
 
 // Every reading of the mount table starts with the system's own lines.
 const QByteArray Base = "26 1 254:0 / / rw - ext4 /dev/vda rw\n21 26 0:20 / /proc rw - proc proc rw\n";
-const QByteArray UsbKey = "60 26 8:17 / /mnt/cle rw - vfat /dev/sdb1 rw\n", KeyB = "61 26 8:33 / /media/u/B rw - exfat /dev/sdc1 rw\n";
+const QByteArray UsbKey = "60 26 8:17 / /mnt/cle rw - vfat /dev/sdb1 rw\n", KeyB = "61 26 8:33 / /media/u/B rw - exfat /dev/sdc1 rw\n",
+                 KeyC = "62 26 0:70 / /media/u/C rw - tmpfs C rw\n";
 
 class TestVolumes : public QObject
 {
@@ -44,86 +39,68 @@ private slots:
     // Readings of the table, after Base, through the watcher: a key is a whole volume on a USB bus
     // (here 8:17, and 253:1 built on it) or strictly below a media folder, and no kernel or system mount.
     // Volumes there at start are lettered silently; a removed volume keeps its letter until its handler ran.
-    void followsTheMountTable_data()
+    // Then the order of deliveries, and drives and the names of their volumes.
+    void volumesComeGoAndAreNamed()
     {
-        QTest::addColumn<QByteArrayList>("tables");
-        QTest::addColumn<QStringList>("expected");
-        const auto row = [](const char *name, const QByteArrayList &tables, const QStringList &expected) { QTest::newRow(name) << tables << expected; };
-        row("usb partition outside the media folders", {"", UsbKey}, {"+D /dev/sdb1 0 /mnt/cle"});
-        row("encrypted volume on a usb key", {"", "65 26 253:1 / /mnt/coffre rw - ext4 /dev/mapper/coffre rw\n"}, {"+D /dev/mapper/coffre 0 /mnt/coffre"});
-        row("internal disk outside the media folders", {"", "66 26 254:16 / /mnt/disque rw - ext4 /dev/vdb rw\n"}, {});
-        row("the media folder itself", {"", "62 26 0:70 / /media/ rw - tmpfs tmpfs rw\n"}, {});
-        row("below /run/media", {"", "62 26 8:33 / /run/media/u/CLE rw - ext4 /dev/sdc1 rw\n"}, {"+D /dev/sdc1 0 /run/media/u/CLE"});
-        row("network share below media", {"", "71 26 0:81 / /media/share rw - cifs //srv/partage rw\n"}, {"+D //srv/partage 2 /media/share"});
-        row("a folder of a volume, not its root", {"", "63 26 8:33 /dossier /media/u/B rw - exfat /dev/sdc1 rw\n"}, {});
-        row("a volume also mounted outside the media folders", {"", KeyB + "64 26 8:33 / /srv/donnees rw - exfat /dev/sdc1 rw\n"}, {});
-        row("lettered silently at start, remount silent, freed letter reused lowest first",
-            {UsbKey + KeyB, KeyB, "61 26 8:33 / /media/u/B ro - exfat /dev/sdc1 ro\n", KeyB + "62 26 0:70 / /media/u/C rw - tmpfs tmpfs rw\n"},
-            {"-D /dev/sdb1 0 /mnt/cle", "+D tmpfs 0 /media/u/C"});
-        row("mount id reused by another volume", {KeyB, "61 26 8:49 / /media/u/B rw - vfat /dev/sdd1 rw\n"},
-            {"-D /dev/sdc1 0 /media/u/B", "+E /dev/sdd1 0 /media/u/B"});
+        const TempTree dir; // the mountinfo file the test rewrites, a sysfs laid out as the kernel's, images
+        const QString usb = dir.createDir("sys/devices/pci0000:00/usb2/2-1/host6/block/sdb/sdb1"), block = dir.createDir("sys/dev/block");
+        const QString slaves = dir.createDir("sys/devices/virtual/block/dm-1/slaves");
+        QVERIFY(QFile::link(usb, block + "/8:17") && QFile::link(usb, slaves + "/sdb1") && QFile::link(slaves + "/..", block + "/253:1")
+                && QFile::link(dir.createDir("sys/devices/pci0000:00/virtio1/block/vdb"), block + "/254:16"));
+        const auto follow = [&](const QByteArrayList &tables) {
+            DriveTable drives;
+            MountWatcher watcher(drives, {"/media", "/run/media"}, dir.createFile("mountinfo", Base + tables.first()));
+            watcher.setSysfsRoot(dir.path("sys"));
+            Recorder recorder(watcher, drives);
+            const bool started = watcher.start();
+            for (const QByteArray &next : tables.mid(1))
+                dir.createFile("mountinfo", Base + next), watcher.rescan();
+            return started ? recorder.lines : QStringList{"no start"};
+        };
+        // In one reading: a USB partition and an encrypted volume on a USB key outside the media folders, a key below
+        // /run/media, a network share below a media folder; and no internal disk outside them, no media folder itself,
+        // no folder of a volume, no volume also mounted outside the media folders.
+        QCOMPARE(follow({"", UsbKey + KeyB + "64 26 8:33 / /srv rw - vfat b rw\n65 26 253:1 / /c rw - ext4 dm rw\n"
+                         "66 26 254:16 / /d rw - ext4 v rw\n62 26 0:70 / /media/ rw - tmpfs t rw\n63 26 8:65 /d /media/F rw - vfat e rw\n"
+                         "67 26 8:49 / /run/media/K rw - ext4 f rw\n71 26 0:81 / /media/s rw - cifs //s/s rw\n"}),
+                 QStringList({"+D /dev/sdb1 0 /mnt/cle", "+E dm 0 /c", "+F f 0 /run/media/K", "+G //s/s 2 /media/s"}));
+        // Lettered silently at start, a remount silent, a freed letter reused lowest first, a mount id reused by another volume.
+        QCOMPARE(follow({UsbKey + KeyB, KeyB, "61 26 8:33 / /media/u/B ro - exfat /dev/sdc1 ro\n", KeyB + KeyC,
+                         "61 26 8:49 / /media/u/B rw - vfat /dev/sdd1 rw\n" + KeyC}),
+                 QStringList({"-D /dev/sdb1 0 /mnt/cle", "+D C 0 /media/u/C", "-E /dev/sdc1 0 /media/u/B", "+F /dev/sdd1 0 /media/u/B"}));
         QByteArray full; // D..Z taken: a further volume gets no letter and raises nothing, coming or going
         for (int i = 0; i < 23; ++i)
             full += QByteArray::number(100 + i) + " 26 0:90 / /media/k" + QByteArray::number(i) + " rw - tmpfs tmpfs rw\n";
-        row("beyond Z", {full, full + "200 26 0:91 / /media/extra rw - tmpfs extra rw\n", full}, {});
-    }
-    void followsTheMountTable()
-    {
-        QFETCH(QByteArrayList, tables);
-        QFETCH(QStringList, expected);
-        const TempTree dir; // the mountinfo file the test rewrites, and a sysfs laid out as the kernel's
-        const QString usb = dir.createDir(u"sys/devices/pci0000:00/usb2/2-1/host6/block/sdb/sdb1"_s), block = dir.createDir(u"sys/dev/block"_s);
-        const QString slaves = dir.createDir(u"sys/devices/virtual/block/dm-1/slaves"_s);
-        QVERIFY(QFile::link(usb, block + u"/8:17"_s) && QFile::link(usb, slaves + u"/sdb1"_s) && QFile::link(slaves + u"/.."_s, block + u"/253:1"_s)
-                && QFile::link(dir.createDir(u"sys/devices/pci0000:00/virtio1/block/vdb"_s), block + u"/254:16"_s));
-        DriveTable drives;
-        MountWatcher watcher(drives, {u"/media"_s, u"/run/media"_s}, dir.createFile(u"mountinfo"_s, Base + tables.first()));
-        watcher.setSysfsRoot(dir.path(u"sys"_s));
-        Recorder recorder(watcher, drives);
-        QVERIFY(watcher.start());
-        for (const QByteArray &table : tables.mid(1))
-            dir.createFile(u"mountinfo"_s, Base + table), watcher.rescan();
-        QCOMPARE(recorder.lines, expected);
-        QVERIFY(!MountWatcher(drives, {}, dir.path(u"absente"_s)).start()); // no table to watch: start() says so
-    }
+        QCOMPARE(follow({full, full + "200 26 0:91 / /media/x rw - tmpfs x rw\n", full}), QStringList());
 
-    // Held, notifications wait in order; one raised inside a handler (as a message box's local
-    // loop lets the watcher deliver) waits for the handler to end.
-    void deliveriesWaitTheirTurn()
-    {
+        // Held, notifications wait in order; one raised inside a handler (as a message box's local loop lets the
+        // watcher deliver) waits for the handler to end.
         ScriptedNotificationSource source;
         DriveTable drives;
         Recorder recorder(source, drives);
         recorder.onSeen = [&](const QString &line) {
-            if (line == u"+D  0"_s)
-                source.remove(u'G'), recorder.lines << u"fin du gestionnaire"_s;
+            if (line == "+D  0")
+                source.remove(u'G'), recorder.lines << "fin du gestionnaire";
         };
         source.hold();
-        source.arrive(u'D');
-        source.remove(u'E');
-        source.arrive(u'F');
+        for (const QChar letter : {u'D', u'E', u'F'})
+            letter == u'E' ? source.remove(letter) : source.arrive(letter);
         source.release();
         QCOMPARE(recorder.lines, QStringList({"+D  0", "fin du gestionnaire", "-E  0", "+F  0", "-G  0"}));
-    }
+        QVERIFY(!MountWatcher(drives, {}, dir.path("absente")).start()); // no table to watch: start() says so
 
-    // No such drive: 68. A drive whose volume went: 71, also from the objects handed out before.
-    // The name of a volume: its superblock's label, else its mount point's.
-    void drivesAndTheirNames()
-    {
-        TempTree key, images;
-        DriveTable drives;
-        QCOMPARE(drives.assign(key.root(), {}), u'D');
-        const LinuxFileSystemObject fso(drives);
-        QCOMPARE(failureOf([&] { fso.getDrive(u""_s); }) + failureOf([&] { fso.getDrive(u"q:\\"_s); }), 2 * 68);
-        const auto kept = fso.getDrive(u"d:"_s);
-        QVERIFY(QDir(key.root()).removeRecursively());
-        QCOMPARE(failureOf([&] { fso.getDrive(u"D"_s); }) + failureOf([&] { kept->totalSize(); }) + failureOf([&] { kept->volumeName(); }), 3 * 71);
-        QCOMPARE(volumeLabel(key.root() + u"/CLE1"_s, u"tmpfs"_s), u"CLE1"_s);
-        for (const QStringList &mkfs : {QStringList{"mkfs.fat", "-n", "ETIQUETTE"}, QStringList{"mkfs.ext4", "-q", "-F", "-L", "MACLE"}}) {
-            const QString image = images.createFile(mkfs.first(), QByteArray(4 << 20, '\0'));
-            QVERIFY(Mounts::run(mkfs.first(), mkfs.mid(1) << image));
-            QCOMPARE(superblockLabel(image), mkfs.last());
-        }
+        // No such drive: 68. A drive whose volume went: 71, also from the objects handed out before.
+        // The name of a volume: its superblock's label, else its mount point's.
+        QCOMPARE(drives.assign(dir.createDir("cle"), {}), u'D');
+        const LinuxFileSystemObject fs(drives);
+        QCOMPARE(failureOf([&] { fs.getDrive(""); }) + failureOf([&] { fs.getDrive("q:\\"); }), 2 * 68);
+        const auto d = fs.getDrive("d:");
+        QVERIFY(QDir(dir.path("cle")).removeRecursively());
+        QCOMPARE(failureOf([&] { fs.getDrive("D"); }) + failureOf([&] { d->totalSize(); }) + failureOf([&] { d->volumeName(); }), 3 * 71);
+        QCOMPARE(volumeLabel(dir.path("cle/CLE1"), "tmpfs"), "CLE1");
+        for (const QStringList &mkfs : QList<QStringList>{{"mkfs.fat", "-n", "ETIQUETTE"}, {"mkfs.ext4", "-q", "-F", "-L", "MACLE"}})
+            QCOMPARE(Mounts::run(mkfs.first(), mkfs.mid(1) << dir.createFile(mkfs.first(), QByteArray(4 << 20, '\0')))
+                         ? superblockLabel(dir.path(mkfs.first())) : QString(), mkfs.last());
     }
 };
 

@@ -3,15 +3,13 @@
 #include <QProcess>
 #include <QScopeGuard>
 
-using namespace Reliability;
-
-const QByteArray NotUtf8 = QByteArrayLiteral("\xff\xfe.txt");
 // The whole world a run can reach, as a shell builds it: the key in slot 1 and beside it a file and a folder of
-// no slot, and the working folder, where the source lies. The key holds files, a subfolder, and links out of it.
-const QString World = "mkdir -p source dehors/dossier cle/sub && touch voisin.txt dehors/secret.txt dehors/dossier/interne.txt cle/ancien.txt "
-                      "cle/vieux.tmp cle/VIEUX2.TMP cle/sub/inner.txt cle/sub/profond.tmp && ln -s \"$PWD/dehors/secret.txt\" cle/lien.txt "
-                      "&& ln -s \"$PWD/dehors/dossier\" cle/liendossier && ln -s \"$PWD/cle/boucle\" cle/boucle "
-                      "&& printf 'le cours du lundi\\n' > source/cours.pdf";
+// no slot, and the working folder, where the source lies. The key holds files, a subfolder, links out of it, and
+// names the lists leave out: names holding '\', which a deletion never reads as a path, and names not UTF-8.
+const QString World = "mkdir -p source hors/dossier cle/sub cle/a 'cle/x\\y' && touch source/cours.pdf voisin.txt hors/secret.txt "
+                      "hors/dossier/interne.txt cle/ancien.txt cle/vieux.tmp cle/VIEUX2.TMP cle/sub/inner.txt cle/a/b.txt 'cle/a\\b.txt' "
+                      "'cle/x\\y/in.txt' && cd cle && ln -s ../hors/secret.txt lien.txt && ln -s ../hors/dossier liendossier && ln -s "
+                      "boucle boucle && e=$(printf '\\351t\\351') && mkdir \"$e\" && touch \"$e/x.txt\" \"$(printf '\\377\\376.txt')\"";
 LinuxFileOperations realFiles; // holds no state
 
 class TestHostileInput : public QObject
@@ -19,55 +17,42 @@ class TestHostileInput : public QObject
     Q_OBJECT
 
 private slots:
-    // The name typed in "Si nécessaire :" reaches the key's folder and nothing else: a path, a climb or a control
-    // character is refused, a wildcard deletes the folder's own files, never a folder, a link, a link's target or a
-    // subfolder's file. Some rows first add to the key names holding '\', which the lists leave out and a deletion
-    // never reads as a path, or names that are not UTF-8, which the lists leave out while the copy and the deletion go on.
+    // The name typed in "Si nécessaire :" (the row's name; "%W" stands for the world's native path) reaches the
+    // key's folder and nothing else: a path, a climb or a control character is refused, a wildcard deletes the
+    // folder's own files (of "*.*", not the fresh copy), never a folder, a link, a link's target or a subfolder's
+    // file, and the copy goes on.
     void hostileNames_data()
     {
-        QTest::addColumn<QString>("added"); // shell commands run in the world
-        QTest::addColumn<QString>("text"); // "%W" stands for the world's native path
         QTest::addColumn<QString>("message");
-        QTest::addColumn<QByteArrayList>("deleted");
-        const QString refused = describeFailure(FailureNumber::BadFileName), notFound = describeFailure(FailureNumber::FileNotFound);
-        const auto row = [](const char *text, const QString &message, const QByteArrayList &deleted, const char *added = "", const char *name = nullptr) {
-            QTest::newRow(name ? name : text) << QString::fromUtf8(added) << QString::fromUtf8(text) << message << deleted;
-        };
-        for (const char *text : {"../voisin.txt", "sub/inner.txt", "sub\\inner.txt", "%W/dehors/secret.txt", "D:\\ancien.txt", "ancien.txt\nvieux.tmp"})
-            row(text, refused, {});
-        for (const char *text : {"lien.txt", "liendossier.*", "inner.txt", "secret.txt"})
-            row(text, notFound, {});
-        row("*", "", {}); // no full stop: nothing
-        row("*.*", "", {"cle/ancien.txt", "cle/vieux.tmp", "cle/VIEUX2.TMP"}); // the fresh copy spared
-        row("*.txt", "", {"cle/ancien.txt", "cle/a\\b.txt"}, R"(&& mkdir cle/a 'cle/x\y' && touch 'cle/a\b.txt' cle/a/b.txt 'cle/x\y/in.txt')", "'\\' in names");
-        const char *notUtf8 = R"sh(&& cd cle && mkdir "$(printf '\351t\351')" && touch "$(printf '\377\376.txt')" "$(printf '\351t\351/x.txt')")sh";
-        row("*.txt", "", {"cle/ancien.txt", "cle/" + NotUtf8}, notUtf8, "not UTF-8: star extension");
-        row("??.txt", "", {"cle/" + NotUtf8}, notUtf8, "not UTF-8: a question mark per byte");
+        QTest::addColumn<QByteArrayList>("deleted"); // in the key
+        for (auto text : {"../voisin.txt", "sub/inner.txt", "sub\\inner.txt", "%W/hors/secret.txt", "D:\\ancien.txt", "ancien.txt\n*"})
+            QTest::newRow(text) << describeFailure(FailureNumber::BadFileName) << QByteArrayList();
+        for (auto text : {"lien.txt", "liendossier.*", "inner.txt", "secret.txt"})
+            QTest::newRow(text) << describeFailure(FailureNumber::FileNotFound) << QByteArrayList();
+        QTest::newRow("*") << QString() << QByteArrayList(); // no full stop: nothing
+        QTest::newRow("*.*") << QString() << QByteArrayList{"ancien.txt", "vieux.tmp", "VIEUX2.TMP", "a\\b.txt", "\xff\xfe.txt"};
+        QTest::newRow("*.txt") << QString() << QByteArrayList{"ancien.txt", "a\\b.txt", "\xff\xfe.txt"};
+        QTest::newRow("??.txt") << QString() << QByteArrayList{"\xff\xfe.txt"}; // a question mark per byte
     }
     void hostileNames()
     {
-        QFETCH(QString, added);
-        QFETCH(QString, text);
         QFETCH(QString, message);
         QFETCH(QByteArrayList, deleted);
         const TempTree tree;
         const auto cleanup = qScopeGuard([&] { QProcess::execute("rm", {"-rf", tree.root()}); }); // names Qt cannot spell
-        QCOMPARE(QProcess::execute("sh", {"-c", "cd \"$0\" && " + World + added, tree.root()}), 0);
-        QVERIFY(QDir::setCurrent(tree.path("source"))); // where the lists start: drive C, in the world
+        QCOMPARE(QProcess::execute("sh", {"-c", "cd \"$0\" && " + World, tree.root()}), 0);
         WindowFixture fixture(&realFiles);
-        fixture.arrive(assignDrive(fixture, tree.path("cle")));
-        QVERIFY(pickSource(fixture, "cours.pdf"));
+        fixture.arrive(Reliability::assignDrive(fixture, tree.path("cle")));
+        fixture.bas().FichSource = "C:" + tree.path("source/cours.pdf").replace('/', '\\'); // drive C is "/"
         QCOMPARE(entries(*fixture.controls().File1[1]), QStringList({"ancien.txt", "lien.txt", "vieux.tmp", "VIEUX2.TMP"}));
-        QCOMPARE(entries(*fixture.controls().Dir1[1]), QStringList({"D:\\a", "D:\\liendossier", "D:\\sub"}).mid(added.contains("cle/a ") ? 0 : 1));
-        Entries expected = snapshot(tree.root());
+        QCOMPARE(entries(*fixture.controls().Dir1[1]), QStringList({"D:\\a", "D:\\liendossier", "D:\\sub"}));
+        Reliability::Entries expected = Reliability::snapshot(tree.root());
         expected.insert("cle/cours.pdf", expected.value("source/cours.pdf"));
-        for (const QByteArray &path : deleted)
-            expected.remove(path);
+        expected.removeIf([&](const auto &entry) { return entry.key().startsWith("cle/") && deleted.contains(entry.key().mid(4)); });
 
-        fixture.controls().FichKill->setText(text.replace("%W", tree.root()));
+        fixture.controls().FichKill->setText(QString::fromUtf8(QTest::currentDataTag()).replace("%W", tree.root()));
         fixture.runCopies();
-        QCOMPARE(snapshot(tree.root()), expected);
-        QVERIFY(showedOnly(fixture.messages, message));
+        QVERIFY(Reliability::snapshot(tree.root()) == expected && fixture.messages.showedOnly(message));
     }
 
     // Volume notifications carry any 32-bit mask: only a one-bit mask naming a lettered key, for a volume
@@ -77,25 +62,25 @@ private slots:
         WindowFixture fixture;
         const TempTree d, e, f;
         fixture.addDrive(d), fixture.arrive(fixture.addDrive(e)), fixture.addDrive(f); // D, E and F, no other; E in slot 1 throughout
+        const QString start = slotsOf(fixture);
         const auto state = [&] { return slotsOf(fixture) + fixture.controls().Text1->text() + QString::number(fixture.messages.shown.size()); };
-        const QString start = slotsOf(fixture), device = "/dev/test";
         for (quint32 one = 1; one != 0; one <<= 1) // around each bit: it, one more, the bits below it, it and another bit; all bits
             for (const qint32 mask : {qint32(one), qint32(one + 1), qint32(one - 1), qint32(one | 0x10), -1}) {
                 const int bit = qPopulationCount(quint32(mask)) == 1 ? int(qCountTrailingZeroBits(quint32(mask))) : -1; // 3, 4, 5: D, E, F
                 const QString before = state();
                 for (const auto &[type, data] : {std::pair{2, 1}, {2, 2}, {3, 0}, {0, 0}}) { // a media change, a network volume, no volume
-                    fixture.window->SysInfo1_DeviceArrival(type, mask, device, data);
-                    fixture.window->SysInfo1_DeviceRemoveComplete(type, mask, device, data);
+                    fixture.window->SysInfo1_DeviceArrival(type, mask, "/dev/test", data);
+                    fixture.window->SysInfo1_DeviceRemoveComplete(type, mask, "/dev/test", data);
                 }
                 QCOMPARE(state(), before); // nothing happened at all
 
                 const qsizetype shown = fixture.messages.shown.size();
-                if (bit == 4) // the attached key's own: its going and coming back are the key handlers' own tests
-                    continue;
-                fixture.window->SysInfo1_DeviceArrival(2, mask, device, 0);
+                // The attached key's own mask: its going and coming back are the key handlers' own tests; no mask stands in.
+                fixture.window->SysInfo1_DeviceArrival(2, bit == 4 ? 0 : mask, "/dev/test", 0);
                 QCOMPARE(slotsOf(fixture), bit == 3 || bit == 5 ? QString("E* %1* - - - - - -").arg(QChar(u'A' + bit)) : start);
-                QCOMPARE(fixture.messages.shown.size(), shown + (bit < 3 || bit > 5)); // any other arrival: a faulty key reported
-                fixture.window->SysInfo1_DeviceRemoveComplete(2, mask, device, 0); // never frees E, whatever bits it shares
+                QCOMPARE(fixture.messages.shown.size(), shown + (bit != 3 && bit != 5)); // any other arrival: a faulty key reported
+                // Never frees E, whatever bits it shares.
+                fixture.window->SysInfo1_DeviceRemoveComplete(2, bit == 4 ? 0 : mask, "/dev/test", 0);
                 // The slot a removal frees keeps the letter "C", and is empty again for the next mask.
                 QCOMPARE(slotsOf(fixture).replace(" C ", " - "), start);
                 fixture.bas().Lecteur[2].clear();
