@@ -197,26 +197,6 @@ private slots:
         }
     }
 
-    // A key lazily unmounted during the read-back lives on until the copy lets it go, and,
-    // plugged in again, holds the copy: it reached the device, not only the cache.
-    void copyReachesTheDevice()
-    {
-        const TempTree tree;
-        MountedDirs mounted;
-        const QString key = tree.createDir("cle"), image = tree.path("cle.img");
-        QVERIFY(Mounts::makeExt4Image(image, 128, "CLE") && Mounts::mountImage(image, key));
-        mounted << key;
-        const QByteArray large = TempTree::random(64 << 20);
-        bool detached = false;
-        LinuxFileOperations().copyFile(tree.createFile("cours.bin", large), key + "/cours.bin", [&](qint64 done, qint64 total) {
-            detached = detached || (done * 4 >= total * 3 && ::umount2(QFile::encodeName(key).constData(), MNT_DETACH) == 0);
-        });
-        QVERIFY(detached);
-        QTRY_VERIFY_WITH_TIMEOUT(Mounts::output("losetup", {"-j", image}) == QString(), 20000); // the loop device is free
-        QVERIFY(Mounts::mountImage(image, key));
-        QCOMPARE(snapshot(key).value("cours.bin"), fileEntry(large));
-    }
-
     // A session ending mid-copy leaves no temporary file; one left by a harder death goes
     // at the next copy into that folder, unless a running copy holds it.
     void noLeftovers()
