@@ -14,6 +14,7 @@ using Row = std::tuple<Kind, QList<int>, int, bool, int>;
 // results, collected from the workers.
 struct FourKeys
 {
+    ~FourKeys() { calls.releaseCalls(); } ///< a key still held lets its worker end
     QString key(int slot) const { return tree.path(QStringLiteral("key%1").arg(slot)); }
     void start()
     {
@@ -84,10 +85,9 @@ private slots:
             const SlotResult result = keys.results().value(slot);
             const QString key = keys.key(slot);
             // A deletion that fails on one file goes on with the others; the folder is listed again whatever failed.
-            QCOMPARE(std::tuple(result.failure.has_value(), result.copied, TempTree::read(key + "/cours.bin") == keys.content,
+            QCOMPARE(std::tuple(bool(result.failure), result.copied, TempTree::read(key + "/cours.bin") == keys.content, leftovers(key),
                                 QDir(key).entryList({"vieux*"}).size(), result.files.value_or(QStringList()).contains("cours.bin")),
-                     std::tuple(fails, done, done, qsizetype(fails && copied ? (kind == Kind::Unlink ? 1 : 2) : 0), true));
-            QCOMPARE(leftovers(key), QStringList());
+                     std::tuple(fails, done, done, QStringList(), qsizetype(fails && copied ? (kind == Kind::Unlink ? 1 : 2) : 0), true));
         }
     }
 };
