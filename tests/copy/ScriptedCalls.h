@@ -2,7 +2,7 @@
 
 #include "copy/Syscalls.h"
 
-#include <QMap> // and QList, QByteArray
+#include <QMap> // and QList, std::string
 
 #include <cerrno>
 #include <condition_variable>
@@ -22,11 +22,11 @@ public:
     {
         Kind kind;
         int nth, err; ///< nth: the calls left up to the one to fail, 0 once it has failed
-        QByteArray folder; ///< empty: any folder
+        std::string folder; ///< empty: any folder; a deep copy, never shared between threads
     };
 
-    void failCall(Kind kind, int nth, int err, const QByteArray &folder = {}) { locked([&] { m_faults.append({kind, nth, err, folder}); }); }
-    void holdCalls(Kind kind, const QByteArray &folder) { locked([&] { m_held = {kind, 0, 0, folder}; }); }
+    void failCall(Kind kind, int nth, int err, const std::string &in = {}) { locked([&] { m_faults.append({kind, nth, err, in}); }); }
+    void holdCalls(Kind kind, const std::string &folder) { locked([&] { m_held = {kind, 0, 0, folder}; }); }
     void releaseCalls() { locked([&] { m_held.nth = -1; }), m_released.notify_all(); }
     void cutWritesShort() { m_shortWrites = true; }
     void corruptReadBack(qint64 offset) { m_corruptAt = offset; } ///< flips a bit of that byte of the copy
@@ -34,9 +34,9 @@ public:
     int openat(int dirfd, const char *path, int flags, mode_t mode) override
     {
         const Kind kind = (flags & O_CREAT) ? CreateTemporary : (flags & O_DIRECTORY) ? OpenFolder : OpenSource;
-        const Fault open{kind, 0, 0, kind == OpenFolder && dirfd == AT_FDCWD ? QByteArray(path) : of(dirfd).folder};
+        const Fault open{kind, 0, 0, kind == OpenFolder && dirfd == AT_FDCWD ? std::string(path) : of(dirfd).folder};
         const int fd = injected(kind, open.folder) ? -1 : Syscalls::openat(dirfd, path, flags, mode);
-        return locked([&] { return m_fds.insert(fd, open).key(); });
+        return fd < 0 ? fd : locked([&] { return m_fds.insert(fd, open).key(); });
     }
     int close(int fd) override
     {
@@ -72,12 +72,12 @@ private:
     Fault of(int fd) { return locked([&] { return m_fds.value(fd, {OpenSource, 0, 0}); }); }
 
     // True, with errno set, when the call is one to fail. A held call waits here for its release.
-    bool injected(Kind kind, const QByteArray &folder)
+    bool injected(Kind kind, const std::string &folder)
     {
         std::unique_lock hold(m_lock);
         m_released.wait_for(hold, std::chrono::seconds(20), [&] { return m_held.nth || m_held.kind != kind || m_held.folder != folder; });
         for (Fault &f : m_faults)
-            if (f.kind == kind && (f.folder.isEmpty() || f.folder == folder) && (f.nth < 0 || (f.nth > 0 && --f.nth == 0)))
+            if (f.kind == kind && (f.folder.empty() || f.folder == folder) && (f.nth < 0 || (f.nth > 0 && --f.nth == 0)))
                 return errno = f.err, true;
         return false;
     }

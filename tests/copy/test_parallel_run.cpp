@@ -26,10 +26,10 @@ struct FourKeys
         }
         run.start(jobs);
     }
-    QMap<int, SlotResult> results() // by slot
+    QMap<int, SlotResult> results() // by slot, a copy of its own: the workers' map is never shared
     {
         const std::lock_guard locked(lock);
-        return m_results;
+        return QMap<int, SlotResult>(m_results.toStdMap());
     }
 
     const TempTree tree;
@@ -71,9 +71,9 @@ private slots:
         const auto &[kind, failing, err, copied, number] = row;
         FourKeys keys;
         for (int slot : failing)
-            keys.calls.failCall(kind, kind == Kind::ReadDir ? -1 : 1, err, QFile::encodeName(keys.key(slot)));
+            keys.calls.failCall(kind, kind == Kind::ReadDir ? -1 : 1, err, keys.key(slot).toStdString());
         const int held = failing.first() % 4 + 1;
-        keys.calls.holdCalls(Kind::Write, QFile::encodeName(keys.key(held)));
+        keys.calls.holdCalls(Kind::Write, keys.key(held).toStdString());
         keys.start();
         QTRY_COMPARE_WITH_TIMEOUT(keys.results().size(), 3, 20000);
         QVERIFY(!keys.results().contains(held) && !keys.ended);
