@@ -51,6 +51,13 @@ class TestParallelRun : public QObject
     Q_OBJECT
 
 private slots:
+    // The run reports the highest failing slot's failure, whatever order the slots ended in.
+    void reportIsTheHighestSlotsFailure()
+    {
+        const QList<SlotResult> ended{{3, false, failureFor(61), {}}, {1, false, failureFor(70), {}}, {2, true, {}, {}}};
+        QCOMPARE(lastFailureInSlotOrder(ended)->number(), 61);
+    }
+
     // A slot whose step fails ends alone in failure; the others get their copy and their
     // deletion; the run reports the highest failing slot's failure; no temporary file stays.
     // Meanwhile a key that stops answering, one that does not fail, holds back its own slot only.
