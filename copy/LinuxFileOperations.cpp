@@ -113,8 +113,6 @@ StatedFile openFolder(Syscalls &calls, const QByteArray &path, quint64 device)
         calls.close(folder.fd);
         throw failureFor(FailureNumber::PathNotFound);
     }
-    if (!stated)
-        folder.status = {};
     return folder;
 }
 

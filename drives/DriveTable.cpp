@@ -71,14 +71,6 @@ QChar DriveTable::letterOfRoot(const QString &root) const
     return {};
 }
 
-bool DriveTable::holdsItsVolume(QChar letter) const
-{
-    const std::optional<Drive> found = drive(letter);
-    if (!found)
-        return false;
-    return found->letter == QLatin1Char('C') || (found->device != 0 && deviceOf(found->root) == found->device);
-}
-
 QChar DriveTable::letterHolding(const QString &nativePath) const
 {
     const QString clean = QDir::cleanPath(nativePath);

@@ -38,10 +38,6 @@ public:
     QList<Drive> drives() const; ///< by letter
     QChar letterOfRoot(const QString &root) const;
 
-    // False once the volume has left its mount point: a key pulled out keeps its
-    // letter until its removal is handled, while its root is a bare folder.
-    bool holdsItsVolume(QChar letter) const;
-
     // The drive whose root holds the native path (longest root wins); C at worst.
     QChar letterHolding(const QString &nativePath) const;
 
