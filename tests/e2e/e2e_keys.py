@@ -5,7 +5,7 @@
 # tool fails the run. Screenshots go to the working folder; ESSAIMEUR_UPDATE_SCREENSHOTS=1 also copies them
 # to docs/.
 
-import contextlib, ctypes, functools, json, os, pathlib, re, shutil, signal, subprocess, sys, tempfile, time  # noqa: E401
+import contextlib, json, os, pathlib, re, shutil, signal, subprocess, sys, tempfile, time  # noqa: E401
 
 DEVNULL, LOG = subprocess.DEVNULL, os.path.abspath("essaimeur-e2e.log")
 # Pixels of the window, from its description (twips / 15): the left of each slot's status box (clear of
@@ -18,10 +18,8 @@ KEYS = [("CLE_EXT4", ["mkfs.ext4", "-q", "-F", "-L", "CLE_EXT4"], ["mount"]),
         ("CLE_EXFAT", ["mkfs.exfat", "-L", "CLE_EXFAT"], ["mount.exfat-fuse", "-d"]),
         ("CLE_FAT", ["mkfs.vfat", "-F", "32", "-n", "CLE_FAT"], ["fusefat", "-f", "-o", "rw+"])]
 REMOVED = 2  # the slot whose key leaves: the exFAT one
-LIBC = ctypes.CDLL(None, use_errno=True)
 say = lambda message: print("e2e: " + message, flush=True)  # noqa: E731
-# A child outliving this script would keep the private namespace, and its mounts, alive: PDEATHSIG.
-start = functools.partial(subprocess.Popen, preexec_fn=lambda: LIBC.prctl(1, signal.SIGKILL))
+start = subprocess.Popen  # whatever it starts ends with this script, the first process of its own PID namespace
 # A server that first prints its address: the address ("" when it prints none).
 address = lambda *args: start(args, stdout=subprocess.PIPE, stderr=DEVNULL).stdout.readline().decode().strip()  # noqa
 
@@ -30,16 +28,6 @@ def run(*args, timeout=60):
     if done.returncode:
         raise AssertionError("%s: %s" % (" ".join(args), (done.stdout + done.stderr).decode(errors="replace").strip()))
     return done.stdout
-
-def end_children():
-    # Ends and reaps our children, the adopted ones too (the accessibility bus and its kin): TERM, then KILL.
-    for sent in ["-TERM"] * 50 + ["-KILL"] * 50:
-        with contextlib.suppress(ChildProcessError):
-            while os.waitpid(-1, os.WNOHANG)[0]:
-                pass
-        if subprocess.run(["pkill", sent, "--parent", str(os.getpid())]).returncode:
-            return  # none left
-        time.sleep(0.1)
 
 # A report's lines, sizes ungrouped (they follow the locale), and the drive letter in it.
 report_lines = lambda text: re.split(r"\r\n|\r|\n", re.sub(r"(?<=\d)[ \u00a0\u202f.,'](?=\d{3})", "", text))  # noqa
@@ -106,7 +94,6 @@ class E2E:
 def scenario(e2e, executable):
     source = os.path.join(tempfile.mkdtemp(dir=e2e.tmp), "cours.pdf")  # alone in the program's folder
     pathlib.Path(source).write_bytes(os.urandom(384 * 1024))
-    e2e.undo.callback(end_children)  # after the keys and /media are unmounted
     run("mount", "-t", "tmpfs", "-o", "size=1m,mode=0755", "essaimeur-e2e", "/media")
     e2e.undo.callback(run, "umount", "-R", "/media")  # while the program runs: a key it keeps busy fails the test
     # A session bus of our own, so that the program and the reader meet on one accessibility bus; the
@@ -119,7 +106,7 @@ def scenario(e2e, executable):
     log = e2e.undo.enter_context(open(LOG, "w"))
     e2e.program = start([executable], cwd=os.path.dirname(source), stdin=DEVNULL, stdout=log, stderr=subprocess.STDOUT)
     e2e.window = e2e.wait("the window appears", lambda: (lambda ids: (ids, len(ids) == 1))(subprocess.run(
-        ["xdotool", "search", "--onlyvisible", "--name", "Essaimeur par Mervane"], capture_output=True, text=True).stdout.split()), 30)[0]
+        ["xdotool", "search", "--onlyvisible", "--name", "^Essaimeur par Mervane   Version 1.02$"], capture_output=True, text=True).stdout.split()), 30)[0]
     e2e.colours("slots grey before any key", {1: "grey", 2: "grey", 3: "grey"})
     e2e.screenshot("start")
     letters = [""]
@@ -155,10 +142,11 @@ def main(argv):
     if os.geteuid() or not os.environ.get("ESSAIMEUR_PRIVATE_MOUNTS") or not os.path.exists("/dev/fuse"):
         say("skipped: needs root in a private mount namespace, and /dev/fuse to mount the exFAT and FAT keys")
         return 77
+    if os.getpid() != 1:  # a child left running would keep the private namespace, and its mounts, alive
+        os.execvp("unshare", ["unshare", "--pid", "--fork", "--kill-child=SIGTERM", "--mount-proc", sys.executable] + argv)
     # Stopped, the cleanup still runs (an interrupt is an exception already).
     signal.signal(signal.SIGTERM, lambda number, _: sys.exit("e2e: FAILED: stopped by signal %d" % number))
     os.environ.pop("AT_SPI_BUS_ADDRESS", None)  # would bypass our own session bus
-    LIBC.prctl(36, 1)  # PR_SET_CHILD_SUBREAPER: the bus's orphans come to us, to be ended and reaped
     try:  # a failure, and any of the cleanup after it, comes out as Python's chained traceback
         with contextlib.ExitStack() as undo:
             scenario(E2E(undo), os.path.abspath(argv[1]))

@@ -1,7 +1,7 @@
 #!/bin/sh
 # check-install.sh install|deb|lintian CMAKE BUILD_DIR PATH...: installs the build into
-# a throw-away root, or packs it with CPack, and checks that every PATH (relative to
-# /usr) is there. The lintian mode checks the package instead: no error, and every
+# a throw-away root, where it validates the desktop entry and metainfo, or packs it with
+# CPack, and checks that every PATH (relative to /usr) is there. The lintian mode checks the package instead: no error, and every
 # warning left is one that README.md explains. Without the Debian tools: exit 77 (skipped).
 set -eu
 mode=$1 cmake=$2 build=$3 status=0
@@ -13,10 +13,12 @@ need() { for tool; do command -v $tool >/dev/null || { echo "$tool is not instal
 quiet() { "$@" >"$stage/log" 2>&1 || { cat "$stage/log"; exit 1; }; }
 
 if [ "$mode" = install ]; then
+    need appstreamcli desktop-file-validate
     quiet env DESTDIR="$stage/root" "$cmake" --install "$build" --prefix /usr
     (cd "$stage/root" && find . ! -type d) | sed 's|^\.||' >"$stage/files"
-    # The installed metainfo against its file name and its desktop entry.
-    ! command -v appstreamcli >/dev/null || appstreamcli validate-tree --no-net "$stage/root"
+    # The installed metainfo against its file name and its desktop entry; that entry, where a warning fails too.
+    appstreamcli validate-tree --no-net "$stage/root"
+    output=$(desktop-file-validate "$stage"/root/usr/share/applications/*.desktop 2>&1) && [ -z "$output" ] || { echo "$output"; exit 1; }
 else
     need dpkg-deb dpkg-shlibdeps ${mode#deb}  # lintian too in that mode
     quiet "$(dirname "$cmake")/cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$stage/out"

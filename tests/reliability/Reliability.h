@@ -33,19 +33,6 @@ inline Entries snapshot(const QString &folder)
     return entries;
 }
 
-// Whether the run showed exactly the one message expected, or none for "".
-inline bool showedOnly(const ScriptedMessages &messages, const QString &expected) { return messages.showedOnly(expected); }
-
-// Gives a folder the next letter, with a gigabyte's facts.
-inline QChar assignDrive(WindowFixture &fixture, const QString &root, const QString &label = {})
-{
-    const QChar letter = fixture.drives.assign(root, QStringLiteral("/dev/test"), label);
-    return fixture.facts[letter] = ScriptedFacts{label, 1024.0 * 1024 * 1024, 512.0 * 1024 * 1024, std::nullopt}, letter;
-}
-
-// Picks a file in the source list, as the operator's click does.
-inline bool pickSource(WindowFixture &fixture, const QString &name) { return pick(fixture, 0, name); }
-
 // Detaches at the end of a test whatever it left mounted, so that its tree can go.
 struct MountedDirs : QStringList
 {

@@ -4,12 +4,13 @@
 #include <QScopeGuard>
 
 // The whole world a run can reach, as a shell builds it: the key in slot 1 and beside it a file and a folder of
-// no slot, and the working folder, where the source lies. The key holds files, a subfolder, links out of it, and
-// names the lists leave out: names holding '\', which a deletion never reads as a path, and names not UTF-8.
+// no slot, and the working folder, where the source lies. The key holds an old copy, files, a subfolder, links out
+// of it, and names the lists leave out: names holding '\', which a deletion never reads as a path, and names not UTF-8.
 const QString World = "mkdir -p source hors/dossier cle/sub cle/a 'cle/x\\y' && touch source/cours.pdf voisin.txt hors/secret.txt "
                       "hors/dossier/interne.txt cle/ancien.txt cle/vieux.tmp cle/VIEUX2.TMP cle/sub/inner.txt cle/a/b.txt 'cle/a\\b.txt' "
-                      "'cle/x\\y/in.txt' && cd cle && ln -s ../hors/secret.txt lien.txt && ln -s ../hors/dossier liendossier && ln -s "
-                      "boucle boucle && e=$(printf '\\351t\\351') && mkdir \"$e\" && touch \"$e/x.txt\" \"$(printf '\\377\\376.txt')\"";
+                      "'cle/x\\y/in.txt' cle/cours2026.pdf && echo ancienne >cle/cours.pdf && cd cle && ln -s ../hors/secret.txt lien.txt "
+                      "&& ln -s ../hors/dossier liendossier && ln -s boucle boucle && e=$(printf '\\351t\\351') && mkdir \"$e\" "
+                      "&& touch \"$e/x.txt\" \"$(printf '\\377\\376.txt')\"";
 LinuxFileOperations realFiles; // holds no state
 
 class TestHostileInput : public QObject
@@ -19,18 +20,19 @@ class TestHostileInput : public QObject
 private slots:
     // The name typed in "Si nécessaire :" (the row's name; "%W" stands for the world's native path) reaches the
     // key's folder and nothing else: a path, a climb or a control character is refused, a wildcard deletes the
-    // folder's own files (of "*.*", not the fresh copy), never a folder, a link, a link's target or a subfolder's
-    // file, and the copy goes on.
+    // folder's own files, in any case, but never the fresh copy, a folder, a link, a link's target or a subfolder's
+    // file; the copy replaces the old one, and the key's list is read again.
     void hostileNames_data()
     {
         QTest::addColumn<QString>("message");
         QTest::addColumn<QByteArrayList>("deleted"); // in the key
         for (auto text : {"../voisin.txt", "sub/inner.txt", "sub\\inner.txt", "%W/hors/secret.txt", "D:\\ancien.txt", "ancien.txt\n*"})
             QTest::newRow(text) << describeFailure(FailureNumber::BadFileName) << QByteArrayList();
-        for (auto text : {"lien.txt", "liendossier.*", "inner.txt", "secret.txt"})
+        for (auto text : {"lien.txt", "liendossier.*", "inner.txt", "secret.txt", "cours.pdf"})
             QTest::newRow(text) << describeFailure(FailureNumber::FileNotFound) << QByteArrayList();
         QTest::newRow("*") << QString() << QByteArrayList(); // no full stop: nothing
-        QTest::newRow("*.*") << QString() << QByteArrayList{"ancien.txt", "vieux.tmp", "VIEUX2.TMP", "a\\b.txt", "\xff\xfe.txt"};
+        QTest::newRow("*.*") << QString() << QByteArrayList{"ancien.txt", "cours2026.pdf", "vieux.tmp", "VIEUX2.TMP", "a\\b.txt", "\xff\xfe.txt"};
+        QTest::newRow("COURS*.PDF") << QString() << QByteArrayList{"cours2026.pdf"};
         QTest::newRow("*.txt") << QString() << QByteArrayList{"ancien.txt", "a\\b.txt", "\xff\xfe.txt"};
         QTest::newRow("??.txt") << QString() << QByteArrayList{"\xff\xfe.txt"}; // a question mark per byte
     }
@@ -42,9 +44,9 @@ private slots:
         const auto cleanup = qScopeGuard([&] { QProcess::execute("rm", {"-rf", tree.root()}); }); // names Qt cannot spell
         QCOMPARE(QProcess::execute("sh", {"-c", "cd \"$0\" && " + World, tree.root()}), 0);
         WindowFixture fixture(&realFiles);
-        fixture.arrive(Reliability::assignDrive(fixture, tree.path("cle")));
+        fixture.arrive(fixture.addDrive(tree.path("cle")));
         fixture.bas().FichSource = "C:" + tree.path("source/cours.pdf").replace('/', '\\'); // drive C is "/"
-        QCOMPARE(entries(*fixture.controls().File1[1]), QStringList({"ancien.txt", "lien.txt", "vieux.tmp", "VIEUX2.TMP"}));
+        QCOMPARE(entries(*fixture.controls().File1[1]).join(' '), "ancien.txt cours.pdf cours2026.pdf lien.txt vieux.tmp VIEUX2.TMP");
         QCOMPARE(entries(*fixture.controls().Dir1[1]), QStringList({"D:\\a", "D:\\liendossier", "D:\\sub"}));
         Reliability::Entries expected = Reliability::snapshot(tree.root());
         expected.insert("cle/cours.pdf", expected.value("source/cours.pdf"));
@@ -53,6 +55,7 @@ private slots:
         fixture.controls().FichKill->setText(QString::fromUtf8(QTest::currentDataTag()).replace("%W", tree.root()));
         fixture.runCopies();
         QVERIFY(Reliability::snapshot(tree.root()) == expected && fixture.messages.showedOnly(message));
+        QCOMPARE(entries(*fixture.controls().File1[1]).contains("cours2026.pdf"), !deleted.contains("cours2026.pdf"));
     }
 
     // Volume notifications carry any 32-bit mask: only a one-bit mask naming a lettered key, for a volume
@@ -61,7 +64,8 @@ private slots:
     {
         WindowFixture fixture;
         const TempTree d, e, f;
-        fixture.addDrive(d), fixture.arrive(fixture.addDrive(e)), fixture.addDrive(f); // D, E and F, no other; E in slot 1 throughout
+        // D, E and F, no other; E in slot 1 throughout
+        fixture.addDrive(d.root()), fixture.arrive(fixture.addDrive(e.root())), fixture.addDrive(f.root());
         const QString start = slotsOf(fixture);
         const auto state = [&] { return slotsOf(fixture) + fixture.controls().Text1->text() + QString::number(fixture.messages.shown.size()); };
         for (quint32 one = 1; one != 0; one <<= 1) // around each bit: it, one more, the bits below it, it and another bit; all bits

@@ -55,9 +55,7 @@ struct World
     QChar plug(const QString &name, const QByteArray &content = TempTree::random(14 << 20), const QString &size = "24m")
     {
         const QString dir = tree.createDir("media/" + name), image = tree.path(name + ".img");
-        const QString loop = kind == u"exfat" ? Mounts::mountExfat(image, 24, dir) : QString();
-        const bool done = kind == u"exfat" ? !loop.isEmpty() && Mounts::run("losetup", {"-d", loop}) // freed once unmounted
-            : kind == u"ext4" ? Mounts::makeExt4Image(image, 24, name) && Mounts::mountImage(image, dir) : Mounts::mountTmpfs(dir, size);
+        const bool done = kind == u"tmpfs" ? Mounts::mountTmpfs(dir, size) : Mounts::mountImage(kind, image, 24, dir);
         mounted.prepend(dir);
         tree.createFile("media/" + name + u'/' + source, content); // exFAT refuses some names
         return done && QTest::qWaitFor([&] { return !drives.letterOfRoot(dir).isNull(); }, 5000) ? drives.letterOfRoot(dir) : QChar();
@@ -70,8 +68,7 @@ struct World
         const QString drivePath = DrivePath::fromNative(folder, drives);
         controls().Drive1[0]->setDrive(drivePath.left(1));
         controls().Dir1[0]->setPath(drivePath);
-        const int row = int(entries(*controls().File1[0]).indexOf(source));
-        return row >= 0 && (controls().File1[0]->setListIndex(row), window->File1_Click(0), true);
+        return pick(*this, 0, source);
     }
 
     static inline const QByteArray Course = "le cours\n", Large = TempTree::random(12 << 20);

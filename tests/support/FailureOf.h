@@ -2,12 +2,15 @@
 
 #include "drives/Failure.h"
 
-// The number of the failure the call throws, 0 when it returns.
+// The failure the call throws, one numbered 0 when it returns.
 template<typename Call>
-int failureOf(Call &&call)
+Failure thrownBy(Call &&call)
 try {
     call();
-    return 0;
+    return Failure(0, {});
 } catch (const Failure &failure) {
-    return failure.number();
+    return failure;
 }
+
+// The number of the failure the call throws, 0 when it returns.
+template<typename Call> int failureOf(Call &&call) { return thrownBy(call).number(); }

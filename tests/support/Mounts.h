@@ -24,20 +24,16 @@ inline std::optional<QString> output(const QString &program, const QStringList &
 inline bool run(const QString &program, const QStringList &arguments) { return output(program, arguments).has_value(); }
 
 inline bool mountTmpfs(const QString &dir, const QString &size = "16m") { return run("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", dir}); }
-inline bool makeExt4Image(const QString &image, int sizeMiB, const QString &label)
-{
-    return run("truncate", {"-s", QString::number(sizeMiB) + "M", image}) && run("mkfs.ext4", {"-q", "-F", "-L", label, image});
-}
-inline bool mountImage(const QString &image, const QString &dir) { return run("mount", {"-o", "loop", image, dir}); }
 inline bool unmount(const QString &dir) { return run("umount", {dir}); }
 
-// An exFAT image on a loop device, through the FUSE driver as desktops do without a
-// kernel driver. Returns the loop device, "" on failure; detach it once unmounted.
-inline QString mountExfat(const QString &image, int sizeMiB, const QString &dir)
+// A fresh ext4 or exFAT image on a loop device mounted at dir: ext4 by the kernel, exFAT through its
+// FUSE driver as desktops do without a kernel driver. The loop device goes once unmounted.
+inline bool mountImage(const QString &kind, const QString &image, int sizeMiB, const QString &dir)
 {
-    const bool made = run("truncate", {"-s", QString::number(sizeMiB) + "M", image}) && run("mkfs.exfat", {image});
+    const bool made = run("truncate", {"-s", QString::number(sizeMiB) + "M", image})
+        && run("mkfs." + kind, QStringList{"-qF", image}.mid(kind != "ext4")); // ext4 quiet, on a file
     const QString loop = made ? output("losetup", {"-f", "--show", image}).value_or(QString()) : QString();
-    return !loop.isEmpty() && run("mount.exfat-fuse", {loop, dir}) ? loop : QString();
+    return !loop.isEmpty() && run(kind == "ext4" ? "mount" : "mount.exfat-fuse", {loop, dir}) && run("losetup", {"-d", loop});
 }
 
 } // namespace Mounts

@@ -9,7 +9,7 @@ template <typename List> QStringList entries(const List &list, int first = 0, in
 }
 
 // Picks a name in the file list of a slot (0: the source side), as the operator's click does.
-inline bool pick(WindowFixture &fixture, int index, const QString &name)
+template <typename Fixture> bool pick(Fixture &fixture, int index, const QString &name)
 {
     const int row = int(entries(*fixture.controls().File1[index]).indexOf(name));
     return row >= 0 && (fixture.controls().File1[index]->setListIndex(row), fixture.window->File1_Click(index), true);

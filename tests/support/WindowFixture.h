@@ -19,16 +19,12 @@
 #include <QTest>
 
 #include <mutex>
+#include <semaphore>
 
 // Answers every message box at once and remembers what it showed.
 struct ScriptedMessages : MessageBox
 {
-    struct Shown
-    {
-        QString prompt;
-        int style = 0;
-        QString title;
-    };
+    struct Shown { QString prompt; int style; QString title; };
     QList<Shown> shown;
     void show(const QString &prompt, int style, const QString &title) override { shown.append({prompt, style, title}); }
     // Exactly the one message expected, or none for "".
@@ -63,16 +59,21 @@ struct ScriptedFileSystem : FileSystemObject
     QMap<QChar, ScriptedFacts> facts;
 };
 
-// Records what the copy run asks, from any worker, and fails where it is told to.
+// Records what the copy run asks, from any worker, and fails where it is told to; a copy to
+// the held target waits until the test lets it go.
 struct ScriptedFileOperations : FileOperations
 {
     QStringList copies;    ///< "source -> target", sorted
     QStringList deletions; ///< "folder | name | spared"
     QMap<QString, Failure> failCopyTo, failDeleteIn; ///< by native target, by native folder
+    QString held;
+    std::binary_semaphore letGo{0};
     std::mutex lock;
 
     void copyFile(const QString &source, const QString &target, const Progress &progress, const KeyBounds &) override
     {
+        if (target == held && !letGo.try_acquire_for(std::chrono::seconds(20)))
+            throw failureFor(FailureNumber::DeviceIO);
         record(copies, source + " -> " + target, failCopyTo.value(target, Failure(0, {})));
         if (progress)
             progress(1, 1);
@@ -100,10 +101,10 @@ struct WindowFixture
     {
     }
 
-    // Gives a temporary folder the next letter, as a key's mount would.
-    QChar addDrive(const TempTree &tree, const QString &label = {})
+    // Gives a folder the next letter, as a key's mount would.
+    QChar addDrive(const QString &root, const QString &label = {})
     {
-        const QChar letter = drives.assign(tree.root(), QStringLiteral("/dev/test"), label);
+        const QChar letter = drives.assign(root, QStringLiteral("/dev/test"), label);
         facts[letter].label = label;
         return letter;
     }

@@ -1,11 +1,14 @@
 #include "devices/LinuxDriveFacts.h"
 #include "devices/MountWatcher.h"
 #include "devices/VolumeLabel.h"
+#include "drives/DrivePath.h"
 #include "drives/DriveTable.h"
 #include "support/FailureOf.h"
 #include "support/Mounts.h"
 #include "support/ScriptedNotificationSource.h"
 #include "support/TempTree.h"
+
+#include <cerrno>
 
 // Records what a source hands its handlers: "+D /dev/sdb1 0 /mnt/cle" for an arrival, "-D ..." for a
 // removal, with the letter's root as the handler finds it in the drive table; '?' for a wrong device
@@ -31,11 +34,40 @@ const QByteArray Base = "26 1 254:0 / / rw - ext4 /dev/vda rw\n21 26 0:20 / /pro
 const QByteArray UsbKey = "60 26 8:17 / /mnt/cle rw - vfat /dev/sdb1 rw\n", KeyB = "61 26 8:33 / /media/u/B rw - exfat /dev/sdc1 rw\n",
                  KeyC = "62 26 0:70 / /media/u/C rw - tmpfs C rw\n";
 
-class TestVolumes : public QObject
+class TestDrivesAndVolumes : public QObject
 {
     Q_OBJECT
 
 private slots:
+    // A drive path read back from the native path it maps to ("%K": key D's root), or the number of the
+    // failure refusing it; and the errors a key's medium gives, as the messages name them.
+    void mapsDrivePathsAndErrors()
+    {
+        TempTree key;
+        DriveTable drives;
+        QCOMPARE(drives.assign(key.root(), "/dev/sdz1", "CLE"), u'D');
+        const auto mapped = [&](const QString &text) {
+            QString native;
+            const int failure = failureOf([&] { native = DrivePath::toNative(text, drives); });
+            return failure ? QString::number(failure)
+                           : DrivePath::fromNative(native, drives) + " -> " + QString(native).replace(key.root(), "%K");
+        };
+        QCOMPARE(mapped("D:\\"), "D:\\ -> %K"); // the root
+        QCOMPARE(mapped("d:\\\\a\\b.txt"), "D:\\a\\b.txt -> %K/a/b.txt"); // lower letter, doubled separator
+        QCOMPARE(mapped("C:\\etc"), "C:\\etc -> /etc"); // the system drive
+        QCOMPARE(mapped("e: [CLE USB]"), "68"); // a drive list's text, no such drive
+        QCOMPARE(mapped(""), "68");
+        QCOMPARE(mapped("/etc/passwd"), "52"); // a native path
+        QCOMPARE(mapped("1:\\x"), "52"); // a digit for a letter
+        QCOMPARE(mapped("E:\\..\\etc"), "52"); // a climb
+        QCOMPARE(mapped("E:\\a/../../etc"), "52"); // a native separator
+        // A native name holding '\' would read back as two names.
+        QCOMPARE(DrivePath::fromNative(key.root() + "/a\\b", drives), QString());
+        for (const auto &[err, failure] : {std::pair(EIO, "57 Erreur d'entrée/sortie de périphérique"),
+                                           std::pair(ENOMEDIUM, "71 Disque non prêt"), std::pair(EBUSY, "75 Erreur d'accès au chemin/fichier")})
+            QCOMPARE(QString::number(failureFromErrno(err).number()) + ' ' + failureFromErrno(err).description(), QString(failure));
+    }
+
     // Readings of the table, after Base, through the watcher: a key is a whole volume on a USB bus
     // (here 8:17, and 253:1 built on it) or strictly below a media folder, and no kernel or system mount.
     // Volumes there at start are lettered silently; a removed volume keeps its letter until its handler ran.
@@ -104,5 +136,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestVolumes)
-#include "test_volumes.moc"
+QTEST_GUILESS_MAIN(TestDrivesAndVolumes)
+#include "test_drives_and_volumes.moc"
