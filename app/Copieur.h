@@ -75,6 +75,7 @@ protected:
 
 private:
     void wireEvents();
+    void showDestination(int slot);
     SlotJob jobFor(int slot, const QString &name) const;
     VolumePlace placeOf(const QString &drivePath, int numberWhenEmpty, quint64 volume = 0) const;
     void slotEnded(const SlotResult &result);

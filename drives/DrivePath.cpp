@@ -93,6 +93,11 @@ bool isRepresentable(const QString &nativeName)
     return !nativeName.contains(QLatin1Char('\\'));
 }
 
+QString folderPrefix(const QString &folder)
+{
+    return folder.endsWith(QLatin1Char('\\')) ? folder : folder + QLatin1Char('\\');
+}
+
 QString fileName(const QString &drivePath)
 {
     const qsizetype cut = drivePath.lastIndexOf(QLatin1Char('\\'));

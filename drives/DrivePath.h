@@ -36,6 +36,9 @@ QString fromNative(const QString &nativePath, const DriveTable &drives);
 // A native name the lists can show: one that reads back as itself.
 bool isRepresentable(const QString &nativeName);
 
+// A folder's drive path ready for a name to follow it: "E:\" or "E:\a\".
+QString folderPrefix(const QString &folder);
+
 // The last part of a drive path ("" for a root).
 QString fileName(const QString &drivePath);
 
