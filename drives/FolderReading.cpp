@@ -173,8 +173,8 @@ QStringList readOrThrow(const QString &nativeFolder, const QString &nativeRoot, 
 
 QStringList readDrivePath(const QString &drivePath, const DriveTable &drives, Kind kind)
 {
-    const QString root = drives.drive(DrivePath::parse(drivePath).letter)->root;
-    return readOrThrow(DrivePath::toNative(drivePath, drives), root, kind);
+    const QString native = DrivePath::toNative(drivePath, drives); // throws 68 for a letter with no drive
+    return readOrThrow(native, drives.drive(DrivePath::parse(drivePath).letter)->root, kind);
 }
 
 } // namespace FolderReading
