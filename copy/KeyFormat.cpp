@@ -10,6 +10,8 @@ namespace KeyFormat {
 
 namespace {
 
+constexpr qint64 FatLargestFile = (qint64(1) << 32) - 1;
+
 Family ofType(const QString &type)
 {
     if (type == u"vfat" || type == u"msdos" || type == u"fat" || type == u"fuse.fusefat")

@@ -22,6 +22,4 @@ Family ofDevice(quint64 device);
 // Throws Failure 52 for a name the format cannot store, 61 for a file it cannot hold.
 void requireStorable(Family family, const QString &name, qint64 size);
 
-constexpr qint64 FatLargestFile = (qint64(1) << 32) - 1;
-
 } // namespace KeyFormat
