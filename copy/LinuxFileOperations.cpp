@@ -507,8 +507,8 @@ void LinuxFileOperations::deleteMatching(const QString &folderPath, const QStrin
     const DeleteName::Matcher matcher = DeleteName::matcher(name);
     const QString spared = bounds.sparedName.toCaseFolded();
     struct stat sparedFile = {};
-    const bool sparesFile =
-        !bounds.sparedFile.isEmpty() && ::stat(QFile::encodeName(bounds.sparedFile).constData(), &sparedFile) == 0;
+    const bool sparesFile = !bounds.sparedFile.isEmpty()
+        && m_calls.fstatat(AT_FDCWD, QFile::encodeName(bounds.sparedFile).constData(), &sparedFile, 0) == 0;
 
     const StatedFile folderFile = openFolder(m_calls, QFile::encodeName(folderPath), bounds.device);
     Descriptor folder(m_calls, folderFile.fd);
