@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <stop_token>
 
 // What keeps a slot's writes on its own key: the device its folder must lie on,
 // and what its deletion must leave.
@@ -16,6 +17,8 @@ struct KeyBounds
 
 // The copy and the deletion the copy run asks of the keys, behind one interface
 // so that the run can be tested with a scripted double. Safe from any thread.
+// A stop request ends either at its next block or file with Failure 18, leaving
+// no temporary file.
 class FileOperations
 {
 public:
@@ -23,7 +26,8 @@ public:
     using Progress = std::function<void(qint64 done, qint64 total)>; // called from the copying thread
     // Copies the native file `source` to the native file path `target` (folder + name). Throws Failure.
     virtual void copyFile(const QString &source, const QString &target, const Progress &progress = {},
-                          const KeyBounds &bounds = {}) = 0;
+                          const KeyBounds &bounds = {}, std::stop_token stop = {}) = 0;
     // Deletes, in the native folder `folder`, the regular files whose names match `name`. Throws Failure.
-    virtual void deleteMatching(const QString &folder, const QString &name, const KeyBounds &bounds = {}) = 0;
+    virtual void deleteMatching(const QString &folder, const QString &name, const KeyBounds &bounds = {},
+                                std::stop_token stop = {}) = 0;
 };

@@ -2,7 +2,6 @@
 
 #include "copy/DeleteName.h"
 #include "copy/KeyFormat.h"
-#include "copy/TemporaryFiles.h"
 #include "drives/Failure.h"
 
 #include <QFile>
@@ -20,10 +19,7 @@
 
 namespace {
 
-constexpr size_t BufferSize = 1 << 20;
-// Written data is pushed to the device window by window, so that the dirty pages
-// stay few and the progress follows the key rather than the cache.
-constexpr off_t WritebackWindow = off_t(16) << 20;
+constexpr qint64 BufferSize = 1 << 20;
 constexpr int TemporaryNameAttempts = 100;
 constexpr char TemporaryPrefix[] = ".essaimeur-";
 constexpr char TemporarySuffix[] = ".tmp";
@@ -31,6 +27,12 @@ constexpr char TemporarySuffix[] = ".tmp";
 [[noreturn]] void fail(int err)
 {
     throw failureFromErrno(err);
+}
+
+void requireNotStopped(const std::stop_token &stop)
+{
+    if (stop.stop_requested())
+        throw failureFor(FailureNumber::Interrupted);
 }
 
 template<typename Call>
@@ -65,30 +67,28 @@ public:
         : m_calls(calls)
         , m_fd(fd)
     { }
-    ~Descriptor() { closeQuietly(); }
+    ~Descriptor() { close(); }
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
 
     int get() const { return m_fd; }
-
-    // Some file systems report a failed write only here.
+    int release() { return std::exchange(m_fd, -1); }
     void close()
     {
-        // Linux frees the descriptor even when close() is interrupted: never retry it.
-        if (m_calls.close(std::exchange(m_fd, -1)) == -1 && errno != EINTR)
-            fail(errno);
-    }
-
-    void closeQuietly()
-    {
         if (m_fd >= 0)
-            m_calls.close(std::exchange(m_fd, -1));
+            m_calls.close(release());
     }
 
 private:
     Syscalls &m_calls;
     int m_fd = -1;
 };
+
+void lock(Syscalls &calls, int fd, int operation)
+{
+    if (retrying([&] { return calls.flock(fd, operation); }) == -1)
+        fail(errno);
+}
 
 struct StatedFile
 {
@@ -100,40 +100,38 @@ struct StatedFile
 // or a bind mount on a key must not lead a write or a deletion off it.
 StatedFile openFolder(Syscalls &calls, const QByteArray &path, quint64 device)
 {
-    StatedFile folder;
-    folder.fd =
-        retrying([&] { return calls.openat(AT_FDCWD, path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
-    if (folder.fd < 0) {
+    Descriptor folder(calls, retrying([&] {
+                          return calls.openat(AT_FDCWD, path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+                      }));
+    if (folder.get() < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             throw failureFor(FailureNumber::PathNotFound);
         fail(errno);
     }
-    const bool stated = calls.fstat(folder.fd, &folder.status) == 0;
-    if (device != 0 && (!stated || quint64(folder.status.st_dev) != device)) {
-        calls.close(folder.fd);
+    StatedFile stated;
+    const bool known = calls.fstat(folder.get(), &stated.status) == 0;
+    if (device != 0 && (!known || quint64(stated.status.st_dev) != device))
         throw failureFor(FailureNumber::PathNotFound);
-    }
-    return folder;
+    stated.fd = folder.release();
+    return stated;
 }
 
 StatedFile openSource(Syscalls &calls, const QByteArray &path)
 {
-    StatedFile source;
     // Non-blocking so that a FIFO given as the source is refused, not waited on.
-    source.fd = retrying(
-        [&] { return calls.openat(AT_FDCWD, path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0); });
-    if (source.fd < 0)
+    Descriptor source(calls, retrying([&] {
+                          return calls.openat(AT_FDCWD, path.constData(),
+                                              O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
+                      }));
+    if (source.get() < 0)
         fail(errno);
-    if (calls.fstat(source.fd, &source.status) == -1) {
-        const int err = errno;
-        calls.close(source.fd);
-        fail(err);
-    }
-    if (!S_ISREG(source.status.st_mode)) {
-        calls.close(source.fd);
+    StatedFile stated;
+    if (calls.fstat(source.get(), &stated.status) == -1)
+        fail(errno);
+    if (!S_ISREG(stated.status.st_mode))
         throw failureFor(FailureNumber::PathFileAccess);
-    }
-    return source;
+    stated.fd = source.release();
+    return stated;
 }
 
 bool isTemporaryName(const QByteArray &name)
@@ -154,15 +152,14 @@ QByteArray temporaryName()
 // removed: entries removed while the folder is read may make readdir skip others.
 std::vector<QByteArray> namesIn(Syscalls &calls, int folderFd, const std::function<bool(const QByteArray &)> &wanted)
 {
-    const int listFd = retrying([&] { return calls.openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
-    if (listFd < 0)
+    Descriptor listFd(calls,
+                      retrying([&] { return calls.openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); }));
+    if (listFd.get() < 0)
         fail(errno);
-    DIR *const folder = calls.fdopendir(listFd);
-    if (!folder) {
-        const int err = errno;
-        calls.close(listFd);
-        fail(err);
-    }
+    DIR *const folder = calls.fdopendir(listFd.get());
+    if (!folder)
+        fail(errno);
+    listFd.release();
     OnExit closeFolder([&] { calls.closedir(folder); });
     std::vector<QByteArray> names;
     for (;;) {
@@ -179,10 +176,15 @@ std::vector<QByteArray> namesIn(Syscalls &calls, int folderFd, const std::functi
     }
 }
 
-// The temporary files of copies that ended without cleaning up (the machine
-// stopped, the program was killed): a running copy holds a lock on its own.
+// The temporary files of copies that ended without cleaning up (the machine stopped,
+// the program was killed, a stuck key was abandoned). A copy locks its file before
+// any sweep can see it: it creates it under the folder's shared lock, and the sweep
+// runs only under the exclusive one.
 void removeStaleTemporaries(Syscalls &calls, int folderFd)
 {
+    if (retrying([&] { return calls.flock(folderFd, LOCK_EX | LOCK_NB); }) != 0)
+        return; // a copy is creating its file here: the leftovers go next time
+    OnExit unlockFolder([&] { calls.flock(folderFd, LOCK_UN); });
     std::vector<QByteArray> stale;
     try {
         stale = namesIn(calls, folderFd, isTemporaryName);
@@ -190,38 +192,34 @@ void removeStaleTemporaries(Syscalls &calls, int folderFd)
         return; // the copy itself will say what is wrong with the folder
     }
     for (const QByteArray &name : stale) {
-        const int fd =
-            calls.openat(folderFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0);
-        if (fd < 0)
-            continue;
+        Descriptor file(calls, calls.openat(folderFd, name.constData(),
+                                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0));
         struct stat status = {};
-        if (calls.fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && calls.flock(fd, LOCK_EX | LOCK_NB) == 0)
+        if (file.get() >= 0 && calls.fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode)
+            && calls.flock(file.get(), LOCK_EX | LOCK_NB) == 0)
             calls.unlinkat(folderFd, name.constData(), 0);
-        calls.close(fd);
     }
 }
 
-// An overwrite in place needs room for the new file only; ours needs it beside the
-// old one. When only the first fits, the old file goes first, as it would in place;
-// when neither fits, nothing is written.
-void makeRoom(Syscalls &calls, int folderFd, const QByteArray &name, const std::optional<struct stat> &existing,
-              qint64 size)
+// Whether the old file must go before the new one is written: an overwrite in place
+// needs room for the new file only, ours needs it beside the old one. Throws 61 when
+// even in place the new file would not fit.
+bool mustMakeRoom(Syscalls &calls, int folderFd, const std::optional<struct stat> &existing, qint64 size)
 {
     struct statvfs volume = {};
     if (calls.fstatvfs(folderFd, &volume) != 0 || volume.f_blocks == 0 || volume.f_frsize == 0
         || (volume.f_flag & ST_RDONLY))
-        return; // the volume does not say, or refuses writes anyway: its writes will tell
+        return false; // the volume does not say, or refuses writes anyway: its writes will tell
     const quint64 unit = volume.f_frsize;
     const quint64 blocks = (quint64(size) + unit - 1) / unit * unit;
     const quint64 needed = blocks + blocks / 64 + (quint64(256) << 10); // room for the volume's own records
     const quint64 available = quint64(volume.f_bavail) * unit;
     if (needed <= available)
-        return;
+        return false;
     const quint64 freed = existing && S_ISREG(existing->st_mode) ? quint64(existing->st_blocks) * 512 : 0;
     if (blocks > available + freed)
         throw failureFor(FailureNumber::DiskFull);
-    if (freed > 0 && calls.unlinkat(folderFd, name.constData(), 0) == -1 && errno != ENOENT)
-        fail(errno);
+    return freed > 0;
 }
 
 void writeAll(Syscalls &calls, int fd, const char *data, size_t size)
@@ -264,19 +262,35 @@ Failure sourceChanged()
     return Failure(FailureNumber::PathFileAccess, QStringLiteral("Le fichier source a changé pendant la copie"));
 }
 
+// The block read and written at a time, and the writeback window, grow with the file:
+// a few large windows would let a small file fill the cache at once, and the bar would
+// run ahead of the key. At most three of them lie between the bar and the key.
+struct Pace
+{
+    qint64 block;
+    off_t window;
+};
+
+Pace paceFor(qint64 size)
+{
+    const qint64 step = size / 32 & ~qint64(4095);
+    return {std::clamp<qint64>(step, 32 << 10, BufferSize), off_t(std::clamp<qint64>(step, 32 << 10, 16 << 20))};
+}
+
 class Writeback
 {
 public:
-    Writeback(Syscalls &calls, int fd)
+    Writeback(Syscalls &calls, int fd, off_t window)
         : m_calls(calls)
         , m_fd(fd)
+        , m_window(window)
     { }
 
     // Starts the writeback of the whole windows below `written`, then waits for
     // the windows started before and drops them from the cache.
     void advance(off_t written)
     {
-        const off_t end = written / WritebackWindow * WritebackWindow;
+        const off_t end = written / m_window * m_window;
         if (!m_enabled || end <= m_started)
             return;
         if (!rangeCall(m_started, end - m_started, SYNC_FILE_RANGE_WRITE))
@@ -307,30 +321,26 @@ private:
 
     Syscalls &m_calls;
     int m_fd = -1;
+    off_t m_window;
     bool m_enabled = true;
     off_t m_started = 0;
     off_t m_done = 0;
 };
 
-// The hidden file a copy is written to, locked while it lives so that no other
-// copy takes it for a leftover, and removed unless it was placed.
+// The hidden file a copy is written to, locked from before any sweep can see it until
+// it has taken its name, and removed unless it took it.
 class TemporaryFile
 {
 public:
-    TemporaryFile(Syscalls &calls, int folderFd, const QByteArray &folderPath)
+    TemporaryFile(Syscalls &calls, int folderFd)
         : m_calls(calls)
         , m_folderFd(folderFd)
-        , m_file(calls, create())
-    {
-        m_calls.flock(m_file.get(), LOCK_EX);
-        m_registration = TemporaryFiles::remember(folderPath + '/' + m_name);
-    }
+        , m_file(calls, createLocked())
+    { }
     ~TemporaryFile()
     {
-        m_file.closeQuietly();
         if (!m_placed)
             m_calls.unlinkat(m_folderFd, m_name.constData(), 0);
-        TemporaryFiles::forget(m_registration);
     }
     TemporaryFile(const TemporaryFile &) = delete;
     TemporaryFile &operator=(const TemporaryFile &) = delete;
@@ -339,13 +349,27 @@ public:
 
     void placeAs(const QByteArray &name)
     {
-        m_file.close();
         if (m_calls.renameat(m_folderFd, m_name.constData(), m_folderFd, name.constData()) == -1)
             fail(errno);
         m_placed = true;
+        m_file.close(); // the lock goes only now
     }
 
 private:
+    int createLocked()
+    {
+        lock(m_calls, m_folderFd, LOCK_SH);
+        OnExit unlockFolder([&] { m_calls.flock(m_folderFd, LOCK_UN); });
+        Descriptor file(m_calls, create());
+        try {
+            lock(m_calls, file.get(), LOCK_EX | LOCK_NB);
+        } catch (const Failure &) {
+            m_calls.unlinkat(m_folderFd, m_name.constData(), 0);
+            throw;
+        }
+        return file.release();
+    }
+
     int create()
     {
         for (int attempt = 1;; ++attempt) {
@@ -366,32 +390,97 @@ private:
     int m_folderFd;
     QByteArray m_name;
     Descriptor m_file;
-    int m_registration = -1;
     bool m_placed = false;
 };
 
-// Copies the source to the temporary file, pushing it to the device as it goes.
-qint64 writeCopy(Syscalls &calls, int input, int output, char *buffer, qint64 expected, int factor,
-                 const FileOperations::Progress &progress)
+// One copy from an open source into an open folder.
+class Copy
 {
-    qint64 copied = 0;
-    Writeback writeback(calls, output);
-    for (;;) {
-        const ssize_t got = retrying([&] { return calls.read(input, buffer, BufferSize); });
-        if (got < 0)
-            fail(errno);
-        if (got == 0)
-            break;
-        writeAll(calls, output, buffer, size_t(got));
-        copied += got;
-        writeback.advance(off_t(copied));
-        if (progress)
-            progress(copied, factor * std::max(expected, copied));
+public:
+    Copy(Syscalls &calls, int input, const struct stat &source, const FileOperations::Progress &progress,
+         const std::stop_token &stop, bool verify)
+        : m_calls(calls)
+        , m_input(input)
+        , m_source(source)
+        , m_pace(paceFor(source.st_size))
+        , m_buffers(std::make_unique_for_overwrite<char[]>(2 * BufferSize))
+        , m_progress(progress)
+        , m_stop(stop)
+        , m_factor(verify ? 2 : 1)
+    { }
+
+    // Reads the whole source once and checks it has not changed: done before the old
+    // file is removed, so that a source that cannot be read whole costs nothing.
+    void checkSource()
+    {
+        off_t offset = 0;
+        for (size_t got = 1; got > 0; offset += off_t(got)) {
+            requireNotStopped(m_stop);
+            got = readFully(m_calls, m_input, m_buffers.get(), size_t(m_pace.block), offset);
+        }
+        if (offset != m_source.st_size || changedSince(m_calls, m_input, m_source))
+            throw sourceChanged();
     }
-    if (progress && copied == 0)
-        progress(0, 0);
-    return copied;
-}
+
+    // Copies the source to the temporary file, pushing it to the device as it goes.
+    qint64 write(int output)
+    {
+        qint64 copied = 0;
+        Writeback writeback(m_calls, output, m_pace.window);
+        for (;;) {
+            requireNotStopped(m_stop);
+            const ssize_t got = retrying([&] { return m_calls.read(m_input, m_buffers.get(), size_t(m_pace.block)); });
+            if (got < 0)
+                fail(errno);
+            if (got == 0)
+                break;
+            writeAll(m_calls, output, m_buffers.get(), size_t(got));
+            copied += got;
+            writeback.advance(off_t(copied));
+            report(copied, m_factor * std::max<qint64>(m_source.st_size, copied));
+        }
+        if (copied == 0)
+            report(0, 0);
+        return copied;
+    }
+
+    // Reads the copy back from the device and compares it with the source.
+    void verify(int output, qint64 copied)
+    {
+        // Without the drop the comparison would read the cache, not the key.
+        if (m_calls.fadvise(output, 0, 0, POSIX_FADV_DONTNEED) == -1)
+            fail(errno);
+        char *const original = m_buffers.get();
+        char *const copy = original + BufferSize;
+        for (off_t offset = 0;;) {
+            requireNotStopped(m_stop);
+            const size_t originalSize = readFully(m_calls, m_input, original, size_t(m_pace.block), offset);
+            const size_t copySize = readFully(m_calls, output, copy, size_t(m_pace.block), offset);
+            if (originalSize != copySize || std::memcmp(original, copy, copySize) != 0)
+                throw failureFor(FailureNumber::DeviceIO);
+            if (copySize == 0)
+                return;
+            offset += off_t(copySize);
+            report(copied + offset, 2 * copied);
+        }
+    }
+
+private:
+    void report(qint64 done, qint64 total) const
+    {
+        if (m_progress)
+            m_progress(done, total);
+    }
+
+    Syscalls &m_calls;
+    int m_input;
+    const struct stat &m_source;
+    Pace m_pace;
+    std::unique_ptr<char[]> m_buffers;
+    const FileOperations::Progress &m_progress;
+    const std::stop_token &m_stop;
+    int m_factor;
+};
 
 void makeDurable(Syscalls &calls, int output, int folder, const struct stat &source)
 {
@@ -404,26 +493,9 @@ void makeDurable(Syscalls &calls, int output, int folder, const struct stat &sou
         fail(errno);
 }
 
-// Reads the copy back from the device and compares it with the source.
-void verifyCopy(Syscalls &calls, int input, int output, char *buffers, qint64 copied,
-                const FileOperations::Progress &progress)
+bool isAscii(const QString &name)
 {
-    // Without the drop the comparison would read the cache, not the key.
-    if (calls.fadvise(output, 0, 0, POSIX_FADV_DONTNEED) == -1)
-        fail(errno);
-    char *const original = buffers;
-    char *const copy = buffers + BufferSize;
-    for (off_t offset = 0;;) {
-        const size_t originalSize = readFully(calls, input, original, BufferSize, offset);
-        const size_t copySize = readFully(calls, output, copy, BufferSize, offset);
-        if (originalSize != copySize || std::memcmp(original, copy, copySize) != 0)
-            throw failureFor(FailureNumber::DeviceIO);
-        if (copySize == 0)
-            return;
-        offset += off_t(copySize);
-        if (progress)
-            progress(copied + offset, 2 * copied);
-    }
+    return std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x80; });
 }
 
 } // namespace
@@ -438,8 +510,10 @@ LinuxFileOperations::LinuxFileOperations(Syscalls &calls)
 // temporary file and leaves the target as it was: a copy that reads back wrong
 // never takes the target's name. The folder's fsync is the only step after the
 // rename; when it fails the target already holds the new, verified content.
+// When the new file fits only in place of the old one, the old one goes first,
+// once the whole source has been read unchanged; a failure after that says so.
 void LinuxFileOperations::copyFile(const QString &source, const QString &target, const Progress &progress,
-                                   const KeyBounds &bounds)
+                                   const KeyBounds &bounds, std::stop_token stop)
 {
     const qsizetype slash = target.lastIndexOf(u'/');
     const QString name = target.mid(slash + 1);
@@ -472,35 +546,59 @@ void LinuxFileOperations::copyFile(const QString &source, const QString &target,
         fail(errno);
     }
 
-    if (folderFile.status.st_dev != 0)
-        KeyFormat::requireStorable(KeyFormat::ofDevice(folderFile.status.st_dev), name, sourceStatus.st_size);
+    const KeyFormat::Family family =
+        folderFile.status.st_dev != 0 ? KeyFormat::ofDevice(folderFile.status.st_dev) : KeyFormat::Family::Unix;
+    KeyFormat::requireStorable(family, name, sourceStatus.st_size);
     removeStaleTemporaries(m_calls, folder.get());
-    makeRoom(m_calls, folder.get(), nativeName, existing, sourceStatus.st_size);
 
-    TemporaryFile output(m_calls, folder.get(), folderPath);
-    const auto buffers = std::make_unique_for_overwrite<char[]>(2 * BufferSize);
-    const qint64 copied =
-        writeCopy(m_calls, input.get(), output.get(), buffers.get(), sourceStatus.st_size, m_verify ? 2 : 1, progress);
-    makeDurable(m_calls, output.get(), folder.get(), sourceStatus);
-    if (m_verify) {
+    Copy copy(m_calls, input.get(), sourceStatus, progress, stop, m_verify);
+    bool removedOld = false;
+    if (mustMakeRoom(m_calls, folder.get(), existing, sourceStatus.st_size)) {
+        copy.checkSource();
+        requireNotStopped(stop);
+        if (m_calls.unlinkat(folder.get(), nativeName.constData(), 0) == -1 && errno != ENOENT)
+            fail(errno);
+        removedOld = true;
+    }
+    try {
+        TemporaryFile output(m_calls, folder.get());
+        const qint64 copied = copy.write(output.get());
+        makeDurable(m_calls, output.get(), folder.get(), sourceStatus);
+        if (m_verify) {
+            try {
+                copy.verify(output.get(), copied);
+            } catch (const Failure &failure) {
+                if (failure.number() != FailureNumber::Interrupted && changedSince(m_calls, input.get(), sourceStatus))
+                    throw sourceChanged();
+                throw;
+            }
+        }
+        if (copied != sourceStatus.st_size || changedSince(m_calls, input.get(), sourceStatus))
+            throw sourceChanged();
+        requireNotStopped(stop);
         try {
-            verifyCopy(m_calls, input.get(), output.get(), buffers.get(), copied, progress);
+            output.placeAs(nativeName);
         } catch (const Failure &) {
-            if (changedSince(m_calls, input.get(), sourceStatus))
-                throw sourceChanged();
+            // FAT and exFAT drivers differ in the names they store: the file was written
+            // under a plain name, so a refusal of this one is the name's.
+            if (family != KeyFormat::Family::Unix && !isAscii(name))
+                throw failureFor(FailureNumber::BadFileName);
             throw;
         }
+    } catch (const Failure &failure) {
+        if (!removedOld)
+            throw;
+        throw Failure(failure.number(),
+                      failure.description() + QStringLiteral(". L'ancien fichier a été supprimé pour faire de la place"),
+                      failure.source());
     }
-    if (copied != sourceStatus.st_size || changedSince(m_calls, input.get(), sourceStatus))
-        throw sourceChanged();
-
-    output.placeAs(nativeName);
     // EINVAL: the file system cannot sync a folder, and says so.
     if (retrying([&] { return m_calls.fsync(folder.get()); }) == -1 && errno != EINVAL)
         fail(errno);
 }
 
-void LinuxFileOperations::deleteMatching(const QString &folderPath, const QString &name, const KeyBounds &bounds)
+void LinuxFileOperations::deleteMatching(const QString &folderPath, const QString &name, const KeyBounds &bounds,
+                                         std::stop_token stop)
 {
     if (!DeleteName::isAcceptable(name))
         throw failureFor(FailureNumber::BadFileName);
@@ -521,6 +619,7 @@ void LinuxFileOperations::deleteMatching(const QString &folderPath, const QStrin
     int deleted = 0;
     std::optional<Failure> lastFailure;
     for (const QByteArray &entryName : names) {
+        requireNotStopped(stop);
         struct stat status = {};
         if (m_calls.fstatat(folder.get(), entryName.constData(), &status, AT_SYMLINK_NOFOLLOW) == -1) {
             if (errno != ENOENT)

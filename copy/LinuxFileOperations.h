@@ -8,7 +8,8 @@
 // before it replaces the target; a deletion reaches regular files only and follows
 // no link. Both act only in a folder that lies on the bounds' device.
 // The progress total is twice the size while copies are read back, the size
-// otherwise (0 for an empty file). Holds no mutable state: one object serves any thread.
+// otherwise (0 for an empty file); it follows what the key has written and read,
+// not the cache. Holds no mutable state: one object serves any thread.
 class LinuxFileOperations : public FileOperations
 {
 public:
@@ -18,8 +19,9 @@ public:
     void setVerify(bool verify) { m_verify = verify; }
 
     void copyFile(const QString &source, const QString &target, const Progress &progress = {},
-                  const KeyBounds &bounds = {}) override;
-    void deleteMatching(const QString &folder, const QString &name, const KeyBounds &bounds = {}) override;
+                  const KeyBounds &bounds = {}, std::stop_token stop = {}) override;
+    void deleteMatching(const QString &folder, const QString &name, const KeyBounds &bounds = {},
+                        std::stop_token stop = {}) override;
 
 private:
     Syscalls &m_calls;

@@ -12,6 +12,7 @@
 // Runs every slot's job at once, one thread a slot, so that each key is written
 // at its own speed and a key that stops answering holds back only its own slot.
 // The callbacks run on the workers: whoever shows results posts them to its own thread.
+// Every slot ends, with a failure when its worker throws or cannot start.
 class ParallelRun
 {
 public:
@@ -23,15 +24,23 @@ public:
     };
 
     ParallelRun(FileOperations &files, Callbacks callbacks);
-    ~ParallelRun(); ///< waits for the workers
+    virtual ~ParallelRun(); ///< stops the workers and waits for them
     ParallelRun(const ParallelRun &) = delete;
     ParallelRun &operator=(const ParallelRun &) = delete;
 
     // Call once. With no job, allDone is called at once.
     void start(const QList<SlotJob> &jobs);
 
+    // Each worker stops at its next block or file and ends its slot with Failure 18.
+    // A worker blocked in the kernel stops only when the call returns.
+    void stop();
+
+protected:
+    virtual std::jthread startWorker(std::function<void(std::stop_token)> work);
+
 private:
-    void work(const SlotJob &job);
+    void work(const SlotJob &job, const std::stop_token &stop);
+    void finish(const SlotResult &result);
 
     FileOperations &m_files;
     Callbacks m_callbacks;

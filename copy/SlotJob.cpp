@@ -6,12 +6,14 @@
 namespace {
 
 template<typename Action>
-void recording(std::optional<Failure> &record, Action action)
+void recording(std::optional<Failure> &record, const std::stop_token &stop, Action action)
 {
     try {
+        if (stop.stop_requested())
+            throw failureFor(FailureNumber::Interrupted);
         action();
-    } catch (const Failure &failure) {
-        record = failure;
+    } catch (...) {
+        record = failureOf(std::current_exception());
     }
 }
 
@@ -22,13 +24,15 @@ void requireResolved(const VolumePlace &place)
 }
 
 // A key pulled out in the middle of an action fails it as not ready, whatever the
-// action ran into first.
+// action ran into first. A stopped action leaves the key alone: it may hang.
 template<typename Action>
 void onTheKey(const SlotJob &job, Action action)
 {
     try {
         action();
-    } catch (const Failure &) {
+    } catch (const Failure &failure) {
+        if (failure.number() == FailureNumber::Interrupted)
+            throw;
         requireVolume(job.source);
         requireVolume(job.destination);
         throw;
@@ -45,26 +49,41 @@ void requireVolume(const VolumePlace &place)
         throw failureFor(FailureNumber::DiskNotReady);
 }
 
-SlotResult runSlotJob(const SlotJob &job, FileOperations &files, const FileOperations::Progress &progress)
+Failure failureOf(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const Failure &failure) {
+        return failure;
+    } catch (const std::bad_alloc &) {
+        return failureFor(FailureNumber::OutOfMemory);
+    } catch (...) {
+        return failureFor(FailureNumber::InternalError);
+    }
+}
+
+SlotResult runSlotJob(const SlotJob &job, FileOperations &files, const FileOperations::Progress &progress,
+                      std::stop_token stop)
 {
     SlotResult result{job.slot, false, std::nullopt, std::nullopt};
     const KeyBounds bounds{job.destination.device, job.name, job.source.path};
-    recording(result.failure, [&] {
+    recording(result.failure, stop, [&] {
         requireResolved(job.source);
         requireResolved(job.destination);
         // The copy itself refuses a folder off the key; a source folder left bare could still hold a file.
         requireVolume(job.source);
-        onTheKey(job,
-                 [&] { files.copyFile(job.source.path, job.destination.path + u'/' + job.name, progress, bounds); });
+        onTheKey(job, [&] {
+            files.copyFile(job.source.path, job.destination.path + u'/' + job.name, progress, bounds, stop);
+        });
         result.copied = true;
     });
     if (!job.deleteName.isEmpty()) {
-        recording(result.failure, [&] {
+        recording(result.failure, stop, [&] {
             requireResolved(job.destination);
-            onTheKey(job, [&] { files.deleteMatching(job.destination.path, job.deleteName, bounds); });
+            onTheKey(job, [&] { files.deleteMatching(job.destination.path, job.deleteName, bounds, stop); });
         });
     }
-    recording(result.failure, [&] {
+    recording(result.failure, stop, [&] {
         requireResolved(job.listing);
         result.files = FolderReading::readOrThrow(job.listing.path, job.listing.root, FolderReading::Kind::Files);
     });

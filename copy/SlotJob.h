@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <stop_token>
 
 // A native place on a volume: the volume's root and the device it held when its
 // letter was given (0 for the system drive, which never leaves).
@@ -42,9 +43,14 @@ struct SlotResult
 // then a bare folder of the system disk, which must receive nothing. Throws 71.
 void requireVolume(const VolumePlace &place);
 
+// What any exception a slot's action throws becomes: nothing but a failure leaves a worker.
+Failure failureOf(std::exception_ptr error);
+
 // The copy, the deletion and the re-reading of the folder, in this order, each
-// going on past the failure of the one before. Runs on the slot's worker.
-SlotResult runSlotJob(const SlotJob &job, FileOperations &files, const FileOperations::Progress &progress);
+// going on past the failure of the one before; a stop ends the slot with Failure 18.
+// Runs on the slot's worker.
+SlotResult runSlotJob(const SlotJob &job, FileOperations &files, const FileOperations::Progress &progress,
+                      std::stop_token stop = {});
 
 // The failure a run reports: the highest slot's that had one.
 std::optional<Failure> lastFailureInSlotOrder(const QList<SlotResult> &results);

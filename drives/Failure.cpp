@@ -12,7 +12,10 @@ Failure::Failure(int number, QString description, QString source)
 QString describeFailure(int number)
 {
     switch (number) {
+    case FailureNumber::OutOfMemory: return QStringLiteral("Mémoire insuffisante");
     case FailureNumber::IndexOutOfRange: return QStringLiteral("L'indice n'appartient pas à la sélection");
+    case FailureNumber::Interrupted: return QStringLiteral("Copie interrompue");
+    case FailureNumber::InternalError: return QStringLiteral("Erreur interne");
     case FailureNumber::BadFileName: return QStringLiteral("Nom ou numéro de fichier incorrect");
     case FailureNumber::FileNotFound: return QStringLiteral("Fichier introuvable");
     case FailureNumber::DeviceIO: return QStringLiteral("Erreur d'entrée/sortie de périphérique");

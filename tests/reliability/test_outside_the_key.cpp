@@ -1,5 +1,4 @@
 #include "Reliability.h"
-#include "copy/TemporaryFiles.h"
 #include "devices/LinuxDriveFacts.h"
 #include "devices/MountWatcher.h"
 #include "drives/DrivePath.h"
@@ -23,7 +22,7 @@ struct FaultOnSecondKey : LinuxFileOperations
     std::function<bool()> fault; ///< false when it could not be done
     std::promise<bool> strike;
     std::shared_future<bool> struck = strike.get_future().share();
-    void copyFile(const QString &source, const QString &target, const Progress &progress, const KeyBounds &bounds) override
+    void copyFile(const QString &source, const QString &target, const Progress &progress, const KeyBounds &bounds, std::stop_token stop) override
     {
         const bool second = target.startsWith(secondKey + u'/');
         if (fault && !second)
@@ -32,7 +31,7 @@ struct FaultOnSecondKey : LinuxFileOperations
             progress(done, total);
             if (second && fault && !fired && done * 4 >= total)
                 fired = true, strike.set_value(fault());
-        }, bounds);
+        }, bounds, stop);
     }
 };
 
@@ -200,18 +199,6 @@ private slots:
     {
         const TempTree tree;
         const QString source = tree.createFile("cours.bin", TempTree::random(8 << 20)), key = tree.createDir("cle");
-        const pid_t child = fork();
-        if (child == 0) {
-            TemporaryFiles::removeOnTermination();
-            LinuxFileOperations().copyFile(source, key + "/cours.bin", [](qint64 done, qint64) {
-                if (done > 0)
-                    ::raise(SIGTERM);
-            });
-            ::_exit(0);
-        }
-        int status = 0;
-        QVERIFY(::waitpid(child, &status, 0) == child && WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
-        QCOMPARE(snapshot(key), Entries());
         tree.createFile("cle/.essaimeur-mort0000000.tmp");
         const int lock = ::open(QFile::encodeName(tree.createFile("cle/.essaimeur-vivant00000.tmp")).constData(), O_RDONLY | O_CLOEXEC);
         QVERIFY(lock >= 0 && ::flock(lock, LOCK_EX) == 0);

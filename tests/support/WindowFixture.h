@@ -27,6 +27,8 @@ struct ScriptedMessages : MessageBox
     struct Shown { QString prompt; int style; QString title; };
     QList<Shown> shown;
     void show(const QString &prompt, int style, const QString &title) override { shown.append({prompt, style, title}); }
+    void ask(const QString &prompt, std::function<void(bool)> answer) override { shown.append({prompt, -1, {}}); answer(yes); }
+    bool yes = false;
     // Exactly the one message expected, or none for "".
     bool showedOnly(const QString &expected) const { return shown.size() == !expected.isEmpty() && (expected.isEmpty() || shown[0].prompt == expected); }
 };
@@ -70,7 +72,7 @@ struct ScriptedFileOperations : FileOperations
     std::binary_semaphore letGo{0};
     std::mutex lock;
 
-    void copyFile(const QString &source, const QString &target, const Progress &progress, const KeyBounds &) override
+    void copyFile(const QString &source, const QString &target, const Progress &progress, const KeyBounds &, std::stop_token) override
     {
         if (target == held && !letGo.try_acquire_for(std::chrono::seconds(20)))
             throw failureFor(FailureNumber::DeviceIO);
@@ -78,7 +80,7 @@ struct ScriptedFileOperations : FileOperations
         if (progress)
             progress(1, 1);
     }
-    void deleteMatching(const QString &folder, const QString &name, const KeyBounds &bounds) override
+    void deleteMatching(const QString &folder, const QString &name, const KeyBounds &bounds, std::stop_token) override
     {
         record(deletions, folder + " | " + name + " | " + bounds.sparedName, failDeleteIn.value(folder, Failure(0, {})));
     }
