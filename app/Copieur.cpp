@@ -1,6 +1,6 @@
 #include "app/Copieur.h"
 
-#include "copy/ParallelRun.h"
+#include "app/ActiveRun.h"
 #include "devices/NotificationSource.h"
 #include "drives/Failure.h"
 #include "ui/DriveList.h"
@@ -13,9 +13,6 @@
 #include "ui/VkCommand.h"
 #include "ui/WindowBuilder.h"
 
-#include <QApplication>
-#include <QCloseEvent>
-
 Copieur::Copieur(Services services, QWidget *parent)
     : QWidget(parent)
     , m_services(std::move(services))
@@ -23,7 +20,6 @@ Copieur::Copieur(Services services, QWidget *parent)
     m_controls = buildWindow(*this, m_services.drives);
     wireEvents();
     Form_Load();
-    qApp->installEventFilter(this);
 }
 
 Copieur::~Copieur()
@@ -74,42 +70,4 @@ void Copieur::Form_Load()
     }
     m_bas.ModeKill = FlagFalse;
     m_controls.LanceCopie->setEnabled(false);
-}
-
-void Copieur::Quitter_Click()
-{
-    QCoreApplication::quit();
-}
-
-// Input made during a run is dropped: delivered later, a click would act on the
-// finished run's window, and a held Return would start run after run.
-bool Copieur::eventFilter(QObject *watched, QEvent *event)
-{
-    if (!isCopying() || !watched->isWidgetType() || static_cast<QWidget *>(watched)->window() != this)
-        return false;
-    switch (event->type()) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::Wheel:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::Shortcut:
-    case QEvent::ShortcutOverride:
-    case QEvent::ContextMenu:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::Drop: return true;
-    default: return false;
-    }
-}
-
-void Copieur::closeEvent(QCloseEvent *event)
-{
-    // The workers write to the keys until the run ends: closing now would tear them down mid-file.
-    if (isCopying())
-        event->ignore();
-    else
-        QWidget::closeEvent(event);
 }

@@ -12,9 +12,9 @@
 #include <functional>
 #include <memory>
 
+class ActiveRun;
 class DriveTable;
 class FileOperations;
-class ParallelRun;
 class FileSystemObject;
 class MessageBox;
 class NotificationSource;
@@ -44,9 +44,11 @@ public:
     Controls &controls() { return m_controls; }
     bool isCopying() const { return m_run != nullptr; }
 
-    // Start-up and shutdown.
+    // Start-up and shutdown. During a run the operator is asked first; a stop signal
+    // is not asked: either way the copies stop and the program ends within two seconds.
     void Form_Load();
     void Quitter_Click();
+    void StopSignals_Received();
 
     // Selection.
     void Cochage(int slot);
@@ -71,7 +73,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void wireEvents();
@@ -80,12 +81,15 @@ private:
     VolumePlace placeOf(const QString &drivePath, int numberWhenEmpty, quint64 volume = 0) const;
     void slotEnded(const SlotResult &result);
     void runEnded();
+    void askToStopAndQuit();
+    void stopAndQuit();
 
     Services m_services;
     CopieurBas m_bas;
     Controls m_controls;
     std::array<bool, LastSlot + 1> m_recoveringDrive{};
     quint64 m_sourceVolume = 0; ///< the serial of the drive the source file was picked on
-    std::unique_ptr<ParallelRun> m_run;
+    std::unique_ptr<ActiveRun> m_run;
     QList<SlotResult> m_results;
+    bool m_quitting = false; ///< the run was asked to stop so that the program ends
 };

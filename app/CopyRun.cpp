@@ -1,7 +1,6 @@
 #include "app/Copieur.h"
 
-#include "copy/ParallelRun.h"
-#include "devices/NotificationSource.h"
+#include "app/ActiveRun.h"
 #include "drives/DrivePath.h"
 #include "drives/DriveTable.h"
 #include "drives/Failure.h"
@@ -9,7 +8,9 @@
 #include "ui/Label.h"
 #include "ui/MessageBox.h"
 #include "ui/SlotPresentation.h"
+#include "ui/VkCommand.h"
 
+#include <QCoreApplication>
 #include <QLineEdit>
 
 #include <array>
@@ -39,7 +40,8 @@ std::function<void(int, qint64, qint64)> progressOn(Controls &controls, QObject 
 
 // Every selected slot turns yellow at once, then works on its own worker; each
 // slot shows its end as soon as it has it, and the last failure in slot order is
-// reported once all have ended. Until then the window repaints but takes no input.
+// reported once all have ended. Until then the window repaints but takes no input
+// other than the way out.
 void Copieur::LanceCopie_Click()
 {
     if (m_run)
@@ -61,8 +63,6 @@ void Copieur::LanceCopie_Click()
     if (jobs.isEmpty())
         return;
 
-    if (m_services.notifications)
-        m_services.notifications->hold();
     m_results.clear();
     const auto slotDone = [this](const SlotResult &result) {
         QMetaObject::invokeMethod(
@@ -72,8 +72,8 @@ void Copieur::LanceCopie_Click()
         QMetaObject::invokeMethod(
             this, [this] { runEnded(); }, Qt::QueuedConnection);
     };
-    m_run = std::make_unique<ParallelRun>(m_services.files,
-                                          ParallelRun::Callbacks{progressOn(m_controls, this), slotDone, allDone});
+    m_run = std::make_unique<ActiveRun>(*this, m_controls.Quitter, m_services.notifications, m_services.files,
+                                        ParallelRun::Callbacks{progressOn(m_controls, this), slotDone, allDone});
     m_run->start(jobs);
 }
 
@@ -122,12 +122,11 @@ void Copieur::slotEnded(const SlotResult &result)
     m_controls.File1[i]->showRead(result.files.value_or(QStringList()));
 }
 
-// The run lasts until its report is closed: the window takes no input before then.
 void Copieur::runEnded()
 {
+    m_run.reset(); // every worker has ended: this joins at once
+    if (m_quitting)
+        return QCoreApplication::quit();
     if (const std::optional<Failure> failure = lastFailureInSlotOrder(m_results))
         m_services.messages.show(failure->description(), 16);
-    m_run.reset(); // every worker has ended: this joins at once
-    if (m_services.notifications)
-        m_services.notifications->release();
 }

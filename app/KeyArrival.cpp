@@ -36,15 +36,8 @@ void Copieur::SysInfo1_DeviceArrival(qint32 deviceType, qint32 unitMask, const Q
             presentSlot(m_controls, i, SlotState::Selected);
             m_controls.LanceCopie->setEnabled(true);
             if (m_bas.Occupee[i] == FlagFalse) {
-                DriveList &driveList = *m_controls.Drive1[i];
-                const bool alreadyShown = driveList.drive().startsWith(m_bas.LettreRecue, Qt::CaseInsensitive);
-                driveList.setDrive(m_bas.LettreRecue);
-                // A list already on that letter raises no change, yet it shows what the letter
-                // held before: another key, or none. Re-point it as a change would.
-                if (alreadyShown) {
-                    m_controls.Dir1[i]->refresh();
-                    Drive1_Change(i);
-                }
+                // A list on the letter's previous volume takes this one as a change of drive.
+                m_controls.Drive1[i]->setDrive(m_bas.LettreRecue);
                 // An unreadable key sends the lists back to the drive they were on: the key is
                 // then not attached, and the slot must not keep the folder they fell back to.
                 if (DrivePath::parse(m_controls.Dir1[i]->path()).letter != m_bas.LettreRecue.front()) {

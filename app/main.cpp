@@ -1,6 +1,6 @@
 #include "app/Copieur.h"
 #include "copy/LinuxFileOperations.h"
-#include "copy/TemporaryFiles.h"
+#include "copy/StopSignals.h"
 #include "devices/LinuxDriveFacts.h"
 #include "devices/MountWatcher.h"
 #include "drives/DriveTable.h"
@@ -11,7 +11,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    TemporaryFiles::removeOnTermination();
+    StopSignals stopSignals;
     QApplication::setApplicationName(MessageBox::applicationTitle());
     QApplication::setDesktopFileName(QStringLiteral("essaimeur"));
 
@@ -24,6 +24,7 @@ int main(int argc, char *argv[])
     Copieur window(
         {drives, messages, [&drives] { return std::make_unique<LinuxFileSystemObject>(drives); }, files, &watcher});
     messages.setParent(&window);
+    QObject::connect(&stopSignals, &StopSignals::received, &window, &Copieur::StopSignals_Received);
     window.show();
     if (!watching)
         messages.show(MountWatcher::cannotWatchMessage(), 16);

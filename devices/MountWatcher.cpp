@@ -135,5 +135,11 @@ bool MountWatcher::isKey(const MountEntry &entry, const QList<MountEntry> &table
 
 QChar MountWatcher::letterFor(const MountEntry &entry)
 {
+    // A volume mounted a second time is still one key.
+    const bool lettered = std::any_of(m_volumes.cbegin(), m_volumes.cend(), [&](const Volume &v) {
+        return !v.letter.isNull() && v.entry.major == entry.major && v.entry.minor == entry.minor;
+    });
+    if (lettered)
+        return {};
     return m_drives.assign(entry.mountPoint, entry.source, volumeLabel(entry.mountPoint, entry.source));
 }

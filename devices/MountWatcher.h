@@ -43,7 +43,7 @@ private:
     struct Volume
     {
         MountEntry entry;
-        QChar letter; ///< null when D..Z were taken
+        QChar letter; ///< null when D..Z were taken, or for a second mount of a lettered volume
     };
 
     bool isKey(const MountEntry &entry, const QList<MountEntry> &table) const;

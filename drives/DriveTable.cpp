@@ -17,6 +17,7 @@ quint64 deviceOf(const QString &path)
 
 DriveTable::DriveTable(QObject *parent)
     : QObject(parent)
+    , m_workingFolder(QDir::currentPath())
 {
     m_drives.append(Drive{QLatin1Char('C'), QStringLiteral("/"), QString(), QString()});
 }
@@ -28,6 +29,9 @@ QChar DriveTable::assign(const QString &root, const QString &source, const QStri
         if (drive(letter))
             continue;
         const Drive added{letter, QDir::cleanPath(root), source, label, deviceOf(root), ++m_given};
+        if (m_workingVolume == 0 && letterHolding(m_workingFolder) == QLatin1Char('C')
+            && (m_workingFolder == added.root || m_workingFolder.startsWith(added.root + QLatin1Char('/'))))
+            m_workingVolume = added.serial;
         const auto at = std::lower_bound(m_drives.begin(), m_drives.end(), letter,
                                          [](const Drive &d, QChar l) { return d.letter < l; });
         m_drives.insert(at, added);
@@ -54,6 +58,11 @@ std::optional<Drive> DriveTable::drive(QChar letter) const
             return d;
     }
     return std::nullopt;
+}
+
+quint64 DriveTable::serialOf(QChar letter) const
+{
+    return drive(letter).value_or(Drive()).serial;
 }
 
 QList<Drive> DriveTable::drives() const
@@ -89,9 +98,8 @@ QChar DriveTable::letterHolding(const QString &nativePath) const
 
 QString DriveTable::currentFolder(QChar letter) const
 {
-    const QString working = QDir::currentPath();
-    if (letterHolding(working) == letter.toUpper()) {
-        const QString asDrivePath = DrivePath::fromNative(working, *this);
+    if (letterHolding(m_workingFolder) == letter.toUpper() && serialOf(letter) == m_workingVolume) {
+        const QString asDrivePath = DrivePath::fromNative(m_workingFolder, *this);
         if (!asDrivePath.isEmpty())
             return asDrivePath;
     }

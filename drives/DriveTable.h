@@ -35,15 +35,18 @@ public:
     void release(QChar letter);
 
     std::optional<Drive> drive(QChar letter) const;
+    quint64 serialOf(QChar letter) const; ///< 0 for C, or for a letter with no drive
     QList<Drive> drives() const; ///< by letter
     QChar letterOfRoot(const QString &root) const;
 
     // The drive whose root holds the native path (longest root wins); C at worst.
     QChar letterHolding(const QString &nativePath) const;
 
-    // The drive's current folder as a drive path: the working folder for the drive
-    // that holds it, the root for every other drive.
+    // The drive's current folder as a drive path: the program's working folder for
+    // the volume that held it at start, the root for every other volume.
     QString currentFolder(QChar letter) const;
+    // Where the lists start: the working folder, as a drive path.
+    QString startFolder() const { return currentFolder(letterHolding(m_workingFolder)); }
 
 signals:
     void changed();
@@ -51,4 +54,6 @@ signals:
 private:
     QList<Drive> m_drives;
     quint64 m_given = 0;
+    QString m_workingFolder; ///< native, as the program started
+    quint64 m_workingVolume = 0; ///< the serial of the drive that held it then
 };

@@ -4,13 +4,13 @@
 #include "drives/Failure.h"
 #include "ui/EventGuard.h"
 
-#include <QDir>
 #include <QSignalBlocker>
 
 DriveList::DriveList(DriveTable &drives, QWidget *parent)
     : QComboBox(parent)
     , m_drives(drives)
-    , m_letter(drives.letterHolding(QDir::currentPath()))
+    , m_letter(drives.startFolder().front())
+    , m_serial(drives.serialOf(m_letter))
 {
     setEditable(false);
     rebuild();
@@ -30,7 +30,7 @@ void DriveList::setDrive(const QString &text)
     const QChar letter = text.front().toUpper();
     if (!m_drives.drive(letter))
         throw failureFor(FailureNumber::DeviceUnavailable);
-    if (letter == m_letter)
+    if (letter == m_letter && m_drives.serialOf(letter) == m_serial)
         return;
     makeCurrent(letter);
     if (m_changeHandler)
@@ -78,7 +78,7 @@ void DriveList::rebuild()
 void DriveList::pick(int index)
 {
     const QChar letter = itemData(index).toChar();
-    if (letter.isNull() || letter == m_letter)
+    if (letter.isNull() || (letter == m_letter && m_drives.serialOf(letter) == m_serial))
         return;
     makeCurrent(letter);
     if (m_changeHandler)
@@ -89,6 +89,7 @@ void DriveList::makeCurrent(QChar letter)
 {
     const int index = findData(QVariant(letter));
     m_letter = letter;
+    m_serial = m_drives.serialOf(letter);
     m_text = itemText(index);
     setCurrentIndex(index);
 }

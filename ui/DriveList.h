@@ -31,6 +31,7 @@ private:
 
     DriveTable &m_drives;
     QChar m_letter;
+    quint64 m_serial = 0; ///< which volume of the letter: another one given it since is another drive
     QString m_text; ///< kept for a current drive that has left the table
     std::function<void()> m_changeHandler;
 };

@@ -6,7 +6,6 @@
 #include "drives/FolderReading.h"
 #include "ui/EventGuard.h"
 
-#include <QDir>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStringListModel>
@@ -33,7 +32,7 @@ FileList::FileList(DriveTable &drives, QWidget *parent)
     setSelectionMode(SingleSelection);
     // One height for every row: laying out a hundred thousand names stays cheap.
     setUniformItemSizes(true);
-    setPath(DrivePath::fromNative(QDir::currentPath(), drives));
+    setPath(drives.startFolder());
 }
 
 QString FileList::path() const

@@ -7,7 +7,6 @@
 #include "ui/EventGuard.h"
 
 #include <QAbstractListModel>
-#include <QDir>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QStyle>
@@ -132,8 +131,8 @@ FolderList::FolderList(DriveTable &drives, QWidget *parent)
             [this](const QModelIndex &index) { openEntry(index.row() - ancestorRows()); });
 
     // The working folder, or the root of its drive when that folder cannot be shown.
-    const QString working = DrivePath::fromNative(QDir::currentPath(), drives);
-    const QString root = DrivePath::format(drives.letterHolding(QDir::currentPath()), {});
+    const QString working = drives.startFolder();
+    const QString root = DrivePath::format(working.front(), {});
     for (const QString &start : {working, root}) {
         try {
             display(start, FolderReading::readDrivePath(start, drives, FolderReading::Kind::Folders), -1);
@@ -152,24 +151,12 @@ QString FolderList::path() const
 void FolderList::setPath(const QString &text)
 {
     const QString resolved = DrivePath::resolve(text, m_drives);
-    if (resolved == m_path)
+    if (resolved == m_path && m_drives.serialOf(resolved.front()) == m_serial)
         return;
     const QStringList subfolders = FolderReading::readDrivePath(resolved, m_drives, FolderReading::Kind::Folders);
     display(resolved, subfolders, -1);
     if (m_changeHandler)
         m_changeHandler();
-}
-
-void FolderList::refresh()
-{
-    const QStringList subfolders = FolderReading::readDrivePath(m_path, m_drives, FolderReading::Kind::Folders);
-    int current = listIndex();
-    if (current >= 0) {
-        const QString name = m_model->subfolders().at(current);
-        const auto at = std::lower_bound(subfolders.begin(), subfolders.end(), name, FolderReading::lessByName);
-        current = at != subfolders.end() && *at == name ? int(at - subfolders.begin()) : -1;
-    }
-    display(m_path, subfolders, current);
 }
 
 int FolderList::listIndex() const
@@ -214,6 +201,7 @@ void FolderList::display(const QString &path, const QStringList &subfolders, int
 {
     const DrivePath::Parsed parsed = DrivePath::parse(path);
     m_path = path;
+    m_serial = m_drives.serialOf(parsed.letter);
     // Sizing each row lets long names scroll sideways, but costs too much for a
     // folder of thousands of subfolders: those rows all take the first row's size.
     setUniformItemSizes(subfolders.size() > ManyRows);

@@ -19,8 +19,8 @@ public:
     QString path() const; ///< "E:\" for a root, "E:\Docs" below it
     // Opens the folder a drive path or drive text names. Throws Failure 68, 71, 76, 70...
     // and changes nothing then; a change of folder runs the change handler before returning.
+    // The same path on a volume given its letter since is another folder.
     void setPath(const QString &text);
-    void refresh(); ///< reads the open folder again; throws as setPath
 
     int listIndex() const;
     int listCount() const;
@@ -40,5 +40,6 @@ private:
     DriveTable &m_drives;
     FolderListModel *m_model = nullptr;
     QString m_path;
+    quint64 m_serial = 0; ///< of the volume the path lies on
     std::function<void()> m_changeHandler;
 };

@@ -55,7 +55,6 @@ private slots:
     {
         QTest::addColumn<QString>("after");
         QTest::newRow("E") << "E:\\ old.txt"; // a drive change to a root
-        QTest::newRow("cd Docs|E") << "E:\\Docs\\ lettre.odt"; // a drive change into the working folder
         QTest::newRow("E|E:\\Photos|E:\\") << "E:\\ old.txt"; // a folder change to a subfolder, and back to the root
         QTest::newRow("E|E:\\Photos|F") << "E:\\ old.txt"; // an unreadable drive: back to the key's root
         QTest::newRow("E|E:\\Photos|-E|F") << "E:\\Photos\\ plage.jpg"; // the key unreadable too: stays in the subfolder

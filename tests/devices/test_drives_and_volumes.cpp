@@ -102,8 +102,8 @@ private slots:
                  QStringList({"-D /dev/sdb1 0 /mnt/cle", "+D C 0 /media/u/C", "-E /dev/sdc1 0 /media/u/B", "+F /dev/sdd1 0 /media/u/B"}));
         QByteArray full; // D..Z taken: a further volume gets no letter and raises nothing, coming or going
         for (int i = 0; i < 23; ++i)
-            full += QByteArray::number(100 + i) + " 26 0:90 / /media/k" + QByteArray::number(i) + " rw - tmpfs tmpfs rw\n";
-        QCOMPARE(follow({full, full + "200 26 0:91 / /media/x rw - tmpfs x rw\n", full}), QStringList());
+            full += QByteArray::number(100 + i) + " 26 0:" + QByteArray::number(90 + i) + " / /media/k" + QByteArray::number(i) + " rw - tmpfs tmpfs rw\n";
+        QCOMPARE(follow({full, full + "200 26 0:200 / /media/x rw - tmpfs x rw\n", full}), QStringList());
 
         // Held, notifications wait in order; one raised inside a handler (as a message box's local loop lets the
         // watcher deliver) waits for the handler to end.

@@ -58,8 +58,6 @@ private slots:
         drives.release('E');
         QCOMPARE(QString::number(list.count()) + ' ' + list.currentText(), "3 e: [PARTIE]");
         QCOMPARE(QString::number(failureOf([&] { list.setDrive(""); })) + QString::number(failureOf([&] { list.setDrive("e"); })), "6868");
-        drives.release('D'); // a folder list whose drive has gone
-        QCOMPARE(failureOf([&] { folder.refresh(); }), 68);
     }
 
     // The panel's title gradient (450 twips: 30 pixels), body gradient and border as wide as set; the button's
