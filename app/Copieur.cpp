@@ -2,6 +2,7 @@
 
 #include "app/ActiveRun.h"
 #include "devices/NotificationSource.h"
+#include "devices/UDisksClient.h"
 #include "drives/Failure.h"
 #include "ui/DriveList.h"
 #include "ui/EventGuard.h"
@@ -39,11 +40,21 @@ void Copieur::wireEvents()
     for (int i = FirstSlot; i <= LastSlot; ++i) {
         m_controls.Coche[i]->setClickHandler([this, i] { Coche_Click(i); });
         m_controls.Controle[i]->setClickHandler([this, i] { Controle_Click(i); });
+        for (QWidget *part :
+             {static_cast<QWidget *>(m_controls.Coche[i]), static_cast<QWidget *>(m_controls.Controle[i])}) {
+            part->setContextMenuPolicy(Qt::CustomContextMenu);
+            connect(part, &QWidget::customContextMenuRequested, this,
+                    [this, i, part](const QPoint &at) { popUpMenu(this, part->mapToGlobal(at), MenuCle(i)); });
+        }
     }
     connect(m_controls.LanceCopie, &VkCommand::clicked, this,
             [this] { runUserEvent(this, [this] { LanceCopie_Click(); }); });
     connect(m_controls.Quitter, &VkCommand::clicked, this, [this] { Quitter_Click(); });
 
+    if (m_services.disks) {
+        connect(m_services.disks, &UDisksClient::mountFailed, this, &Copieur::UDisks_MountFailed);
+        connect(m_services.disks, &UDisksClient::ejectFailed, this, &Copieur::UDisks_EjectFailed);
+    }
     if (m_services.notifications) {
         m_services.notifications->setHandlers(
             [this](const VolumeNotification &n) {
@@ -55,6 +66,12 @@ void Copieur::wireEvents()
                     this, [&] { SysInfo1_DeviceRemoveComplete(n.deviceType, n.unitMask, n.deviceName, n.deviceData); });
             });
     }
+}
+
+void Copieur::present(int slot, SlotState state)
+{
+    presentSlot(m_controls, slot, state);
+    m_shown[slot] = state;
 }
 
 void Copieur::reportUnhandled(const Failure &failure)

@@ -4,6 +4,8 @@
 #include "copy/SlotJob.h"
 #include "ui/Controls.h"
 #include "ui/EventGuard.h"
+#include "ui/PopUpMenu.h"
+#include "ui/SlotPresentation.h"
 
 #include <QList>
 #include <QWidget>
@@ -18,6 +20,7 @@ class FileOperations;
 class FileSystemObject;
 class MessageBox;
 class NotificationSource;
+class UDisksClient;
 struct VolumeNotification;
 
 // The one window. Every behaviour is one of its handlers, a plain member
@@ -35,6 +38,7 @@ public:
         FileSystemObjectFactory fileSystem; ///< a fresh drive-facts service for each call
         FileOperations &files;
         NotificationSource *notifications = nullptr; ///< none in tests that call the handlers directly
+        UDisksClient *disks = nullptr;               ///< none where keys are neither mounted nor ejected
     };
 
     explicit Copieur(Services services, QWidget *parent = nullptr);
@@ -69,6 +73,14 @@ public:
     // The copy run.
     void LanceCopie_Click();
 
+    // The keys the disk service mounts and ejects. A right click on a slot's tick or
+    // status box opens its menu.
+    QList<MenuEntry> MenuCle(int slot);
+    void EjecterCle(int slot);
+    void EjecterTerminees();
+    void UDisks_MountFailed(const QString &device, const QString &cause);
+    void UDisks_EjectFailed(const QString &device, const QString &cause);
+
     void reportUnhandled(const Failure &failure) override;
 
 protected:
@@ -76,6 +88,7 @@ protected:
 
 private:
     void wireEvents();
+    void present(int slot, SlotState state);
     void showDestination(int slot);
     SlotJob jobFor(int slot, const QString &name) const;
     VolumePlace placeOf(const QString &drivePath, int numberWhenEmpty, quint64 volume = 0) const;
@@ -88,7 +101,8 @@ private:
     CopieurBas m_bas;
     Controls m_controls;
     std::array<bool, LastSlot + 1> m_recoveringDrive{};
-    quint64 m_sourceVolume = 0; ///< the serial of the drive the source file was picked on
+    SlotArray<SlotState> m_shown; ///< what each slot shows, for the menu's "finished" keys
+    quint64 m_sourceVolume = 0;   ///< the serial of the drive the source file was picked on
     std::unique_ptr<ActiveRun> m_run;
     QList<SlotResult> m_results;
     bool m_quitting = false; ///< the run was asked to stop so that the program ends

@@ -55,7 +55,7 @@ void Copieur::LanceCopie_Click()
         if (m_bas.Cochee[i] == FlagFalse)
             continue;
         Label &status = *m_controls.Controle[i];
-        presentSlot(m_controls, i, SlotState::Copying);
+        present(i, SlotState::Copying);
         status.setProgress(0);
         status.refresh();
         jobs.append(jobFor(i, name));
@@ -118,7 +118,7 @@ void Copieur::slotEnded(const SlotResult &result)
     m_results.append(result);
     m_controls.Destin->setCaption(m_bas.CheminDest[i] + DrivePath::fileName(m_bas.FichSource));
     m_controls.Controle[i]->setProgress(-1);
-    presentSlot(m_controls, i, result.copied ? SlotState::Done : SlotState::Failed);
+    present(i, result.copied ? SlotState::Done : SlotState::Failed);
     m_controls.File1[i]->showRead(result.files.value_or(QStringList()));
 }
 

@@ -33,7 +33,7 @@ void Copieur::SysInfo1_DeviceArrival(qint32 deviceType, qint32 unitMask, const Q
         m_bas.LettreRecue = letter;
         for (int i = FirstSlot; i <= LastSlot; ++i) {
             m_bas.Cochee[i] = FlagTrue;
-            presentSlot(m_controls, i, SlotState::Selected);
+            present(i, SlotState::Selected);
             m_controls.LanceCopie->setEnabled(true);
             if (m_bas.Occupee[i] == FlagFalse) {
                 // A list on the letter's previous volume takes this one as a change of drive.

@@ -19,7 +19,7 @@ void Copieur::SysInfo1_DeviceRemoveComplete(qint32 deviceType, qint32 unitMask, 
         m_bas.Occupee[i] = FlagFalse;
         m_bas.Lecteur[i] = QStringLiteral("C");
         m_bas.Cochee[i] = FlagFalse;
-        presentSlot(m_controls, i, SlotState::Idle);
+        present(i, SlotState::Idle);
         break;
     }
     m_controls.Text1->setText(DeviceReport::removalFirstLine());

@@ -7,10 +7,10 @@ void Copieur::Cochage(int slot)
 {
     if (m_bas.Cochee[slot]) {
         m_bas.Cochee[slot] = FlagFalse;
-        presentSlot(m_controls, slot, SlotState::Idle);
+        present(slot, SlotState::Idle);
     } else {
         m_bas.Cochee[slot] = FlagTrue;
-        presentSlot(m_controls, slot, SlotState::Selected);
+        present(slot, SlotState::Selected);
         m_controls.LanceCopie->setEnabled(true);
     }
 

@@ -3,6 +3,7 @@
 #include "copy/StopSignals.h"
 #include "devices/LinuxDriveFacts.h"
 #include "devices/MountWatcher.h"
+#include "devices/UDisksClient.h"
 #include "drives/DriveTable.h"
 #include "ui/MessageBox.h"
 
@@ -20,9 +21,11 @@ int main(int argc, char *argv[])
     const bool watching = watcher.start(); // keys already there get their letters, not a slot
     LinuxFileOperations files;
     QtMessageBox messages;
+    UDisksClient disks;
+    disks.start();
 
-    Copieur window(
-        {drives, messages, [&drives] { return std::make_unique<LinuxFileSystemObject>(drives); }, files, &watcher});
+    Copieur window({drives, messages, [&drives] { return std::make_unique<LinuxFileSystemObject>(drives); }, files,
+                    &watcher, &disks});
     messages.setParent(&window);
     QObject::connect(&stopSignals, &StopSignals::received, &window, &Copieur::StopSignals_Received);
     window.show();

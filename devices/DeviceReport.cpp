@@ -45,6 +45,18 @@ QString removalSecondLine(const QString &letter)
     return deviceIdLine(letter);
 }
 
+QString mountFailure(const QString &device, const QString &cause)
+{
+    return QStringLiteral("Montage impossible du périphérique !") + LineBreak + QStringLiteral("Périphérique :") + Tab
+        + device + LineBreak + QStringLiteral("Cause :") + Tab + cause;
+}
+
+QString ejectFailure(const QString &letter, const QString &volumeName, const QString &cause)
+{
+    return QStringLiteral("Éjection impossible !") + LineBreak + deviceIdLine(letter) + QStringLiteral("N_Volume :")
+        + Tab + volumeName + LineBreak + QStringLiteral("Cause :") + Tab + cause;
+}
+
 QString faultyKeyMessage(const Failure &failure)
 {
     return QStringLiteral("erreur N° ") + QString::number(failure.number()) + QStringLiteral(" générée par ")

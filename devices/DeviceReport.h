@@ -15,6 +15,10 @@ QString arrivalFacts(const QString &volumeName, double totalSize, double availab
 QString removalFirstLine();
 QString removalSecondLine(const QString &letter);
 
+// What the disk service refused, with the cause, in the report's form.
+QString mountFailure(const QString &device, const QString &cause);
+QString ejectFailure(const QString &letter, const QString &volumeName, const QString &cause);
+
 // "erreur N° 71 générée par EssaimeurMV\rDisque non prêt _ Cette clé semble défectueuse !"
 QString faultyKeyMessage(const Failure &failure);
 
