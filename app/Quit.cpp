@@ -14,7 +14,7 @@ namespace {
 
 // How long the copies have to stop and remove their temporary files before the
 // program ends without them.
-constexpr int StopGraceMs = 1500;
+constexpr int StopGraceMs = 1000;
 
 } // namespace
 
