@@ -2,6 +2,10 @@
 set(CMAKE_CXX_STANDARD 20)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)
 set(CMAKE_CXX_EXTENSIONS OFF)
+# Each library compiles in a few large units: Qt's headers are parsed a few times, not
+# once per file, which halves a first build and its disk space (precompiled headers
+# saved less time, for ten times the space).
+set(CMAKE_UNITY_BUILD ON)
 if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
     set(CMAKE_BUILD_TYPE RelWithDebInfo)
 endif()

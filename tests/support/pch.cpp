@@ -1,1 +1,0 @@
-// Holds the precompiled headers that every test reuses.
