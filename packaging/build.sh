@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Builds EssaimeurMV on Debian 12 as a normal user. Missing packages are named, then
-# installed in one go with `sudo apt-get` (plain apt-get when already root).
+# installed in one go with `sudo apt-get` (plain apt-get when already root); apt's own
+# output goes to a log file, named when it fails.
 #   build.sh run               builds the program alone and starts it (needs a display)
 #   build.sh test              builds everything and runs every test, then the unit and widget
 #                              tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
 #                              the copy engine's under ThreadSanitizer, then bounded libFuzzer
 #                              runs of the parsers
 #   build.sh ctest DIR [ARG…]  runs the tests of a tree already built (ARG: CTest's options)
-# The test modes end by listing, one line each with its reason, every test that was
-# skipped or ran reduced (no root, no private mount namespace, a missing tool); with
-# CI=true any such test fails the command. ESSAIMEUR_PACKAGES_ONLY=1 stops after the
-# package step.
+# The test modes say first whether a skipped test fails the run, and end by listing,
+# one line each with its reason, every test that was skipped or ran reduced (no root,
+# no private mount namespace, a missing tool); with CI=true any such test fails the
+# command. sudo clears the environment: `sudo CI=true bash packaging/build.sh test`.
+# ESSAIMEUR_PACKAGES_ONLY=1 stops after the package step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,7 +23,7 @@ build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
                 qt6-svg-dev libmount-dev libblkid-dev fonts-liberation)
 test_packages=(xvfb xauth xdotool imagemagick x11-utils e2fsprogs dosfstools mount util-linux
                exfatprogs exfat-fuse fusefat desktop-file-utils appstream dpkg-dev file lintian
-               clang libclang-rt-14-dev dbus at-spi2-core python3 python3-pyatspi)
+               clang libclang-rt-14-dev dbus udev udisks2 python3)
 
 install_missing() {
     local missing=() package sudo=()
@@ -36,10 +38,17 @@ install_missing() {
             }
             sudo=(sudo)
         fi
+        local log
+        log=$(mktemp -t essaimeur-apt.XXXXXX)
         echo "Installing with ${sudo[*]:+sudo }apt-get: ${missing[*]}"
-        "${sudo[@]}" apt-get update -qq
-        "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
-            apt-get install -y -qq --no-install-recommends "${missing[@]}"
+        if ! { "${sudo[@]}" env CI="${CI:-}" apt-get update -q &&
+               "${sudo[@]}" env CI="${CI:-}" DEBIAN_FRONTEND=noninteractive \
+                   apt-get install -y -q --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+            echo "apt-get failed; its output is in $log" >&2
+            exit 1
+        fi
+        rm -f "$log"
+        echo "Installed: done"
     fi
     if [ "${ESSAIMEUR_PACKAGES_ONLY:-}" = 1 ]; then exit 0; fi
 }
@@ -64,6 +73,11 @@ configure_tests() {
 # CTest's skips (exit code 77) are added from its JUnit report, with the test's last
 # output line. The list is printed when the script ends, however it ends.
 start_skip_log() {
+    if [ "${CI:-}" = true ]; then
+        echo "CI: skips fail the run"
+    else
+        echo "Skips are listed at the end (CI=true makes them fail the run)"
+    fi
     # The test tools (mkfs.*, losetup, mount) live there, off a normal user's PATH.
     export PATH="$PATH:/usr/sbin:/sbin"
     skip_log=$(mktemp)
@@ -128,8 +142,8 @@ run)
     exec build/app/essaimeur
     ;;
 test)
-    install_missing "${build_packages[@]}" "${test_packages[@]}"
     start_skip_log
+    install_missing "${build_packages[@]}" "${test_packages[@]}"
     configure build
     cmake --build build -j "$jobs"
     run_ctest build

@@ -85,7 +85,7 @@ private slots:
         QVERIFY(files.copies.filter(u"/cours.pdf"_s).size() == files.copies.size());
         QVERIFY(!statuses.contains(u'T') || fixture.controls().Destin->caption().endsWith(u"\\cours.pdf"_s));
         QCOMPARE(files.deletions.size(), toDelete.contains(u'.') && failing != u"no slot" ? 2 : 0);
-        QVERIFY(fixture.messages.showedOnly(message));
+        QVERIFY(showedOnly(fixture.messages, message));
         QVERIFY(fixture.messages.shown.isEmpty() || (fixture.messages.shown[0].style == 16 && fixture.messages.shown[0].title.isEmpty()));
     }
 

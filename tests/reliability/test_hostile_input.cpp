@@ -54,7 +54,7 @@ private slots:
 
         fixture.controls().FichKill->setText(QString::fromUtf8(QTest::currentDataTag()).replace("%W", tree.root()));
         fixture.runCopies();
-        QVERIFY(Reliability::snapshot(tree.root()) == expected && fixture.messages.showedOnly(message));
+        QVERIFY(Reliability::snapshot(tree.root()) == expected && showedOnly(fixture.messages, message));
         QCOMPARE(entries(*fixture.controls().File1[1]).contains("cours2026.pdf"), !deleted.contains("cours2026.pdf"));
     }
 

@@ -183,7 +183,7 @@ private slots:
         QCOMPARE(snapshot(world.system), system);
         QVERIFY(world.letter("LIEN").isNull());
         QVERIFY(!world.controls().Dir1[1]->list(0).endsWith("Vieux")); // the old key's folders are gone
-        QVERIFY(world.messages.showedOnly(message ? describeFailure(message) : QString()));
+        QVERIFY(showedOnly(world.messages, message ? describeFailure(message) : QString()));
         for (int i = 1; i <= keys.size(); ++i) {
             const char16_t c = ends[i - 1].unicode();
             QCOMPARE(world.controls().Controle[i]->caption(), c == u'+' ? u"Terminé" : c == u'-' ? u"Échec" : u"inactif");

@@ -5,12 +5,12 @@
 #include "devices/DriveFacts.h"
 #include "devices/NotificationSource.h"
 #include "drives/DriveTable.h"
+#include "support/ScriptedMessages.h"
 #include "support/TempTree.h"
 #include "ui/DriveList.h"
 #include "ui/FileList.h"
 #include "ui/FolderList.h"
 #include "ui/Label.h"
-#include "ui/MessageBox.h"
 #include "ui/TickImage.h"
 #include "ui/VkCommand.h"
 
@@ -21,17 +21,8 @@
 #include <mutex>
 #include <semaphore>
 
-// Answers every message box at once and remembers what it showed.
-struct ScriptedMessages : MessageBox
-{
-    struct Shown { QString prompt; int style; QString title; };
-    QList<Shown> shown;
-    void show(const QString &prompt, int style, const QString &title) override { shown.append({prompt, style, title}); }
-    void ask(const QString &prompt, std::function<void(bool)> answer) override { shown.append({prompt, -1, {}}); answer(yes); }
-    bool yes = false;
-    // Exactly the one message expected, or none for "".
-    bool showedOnly(const QString &expected) const { return shown.size() == !expected.isEmpty() && (expected.isEmpty() || shown[0].prompt == expected); }
-};
+// Exactly the one message expected, or none for "".
+inline bool showedOnly(const ScriptedMessages &m, const QString &expected) { return m.shown.size() == !expected.isEmpty() && (expected.isEmpty() || m.shown[0].prompt == expected); }
 
 // Drive facts by letter; a letter it does not know fails as an absent drive would.
 struct ScriptedFacts

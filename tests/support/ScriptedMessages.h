@@ -1,0 +1,25 @@
+#pragma once
+
+#include "ui/MessageBox.h"
+
+#include <QList>
+
+// Answers every message box at once, questions with `yes`, and keeps what it showed.
+struct ScriptedMessages : MessageBox
+{
+    struct Shown
+    {
+        QString prompt;
+        int style = 0; ///< -1 for a question
+        QString title;
+    };
+    QList<Shown> shown;
+    bool yes = false;
+
+    void show(const QString &prompt, int style, const QString &title) override { shown.append({prompt, style, title}); }
+    void ask(const QString &prompt, std::function<void(bool)> answer) override
+    {
+        shown.append({prompt, -1, {}});
+        answer(yes);
+    }
+};
