@@ -57,7 +57,9 @@ void Copieur::stopAndQuit()
         return QCoreApplication::quit();
     m_quitting = true;
     m_run->stop();
-    QTimer::singleShot(StopGraceMs, this, [] {
+    QTimer::singleShot(StopGraceMs, this, [this] {
+        if (!m_run)
+            return;
         std::fflush(nullptr);
         std::_Exit(EXIT_SUCCESS);
     });
