@@ -35,6 +35,11 @@ void requireNotStopped(const std::stop_token &stop)
         throw failureFor(FailureNumber::Interrupted);
 }
 
+bool isAscii(const QString &name)
+{
+    return std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
 template<typename Call>
 auto retrying(Call call)
 {
@@ -347,12 +352,14 @@ public:
 
     int get() const { return m_file.get(); }
 
-    void placeAs(const QByteArray &name)
+    // False, with errno set, when the file cannot take the name.
+    bool placeAs(const QByteArray &name)
     {
         if (m_calls.renameat(m_folderFd, m_name.constData(), m_folderFd, name.constData()) == -1)
-            fail(errno);
+            return false;
         m_placed = true;
         m_file.close(); // the lock goes only now
+        return true;
     }
 
 private:
@@ -493,11 +500,6 @@ void makeDurable(Syscalls &calls, int output, int folder, const struct stat &sou
         fail(errno);
 }
 
-bool isAscii(const QString &name)
-{
-    return std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x80; });
-}
-
 } // namespace
 
 LinuxFileOperations::LinuxFileOperations(Syscalls &calls)
@@ -529,6 +531,15 @@ void LinuxFileOperations::copyFile(const QString &source, const QString &target,
     const struct stat &sourceStatus = sourceFile.status;
     const StatedFile folderFile = openFolder(m_calls, folderPath, bounds.device);
     Descriptor folder(m_calls, folderFile.fd);
+    const KeyFormat::Family family =
+        folderFile.status.st_dev != 0 ? KeyFormat::ofDevice(folderFile.status.st_dev) : KeyFormat::Family::Unix;
+    // FAT and exFAT drivers differ in the names they store, and refuse the others as they
+    // like: on such a key, a call that fails on a name beyond ASCII fails on the name.
+    const auto failOnName = [&](int err) {
+        if (family != KeyFormat::Family::Unix && !isAscii(name))
+            throw failureFor(FailureNumber::BadFileName);
+        fail(err);
+    };
 
     std::optional<struct stat> existing;
     struct stat targetStatus = {};
@@ -543,11 +554,9 @@ void LinuxFileOperations::copyFile(const QString &source, const QString &target,
             throw failureFor(FailureNumber::PathFileAccess);
         existing = targetStatus;
     } else if (errno != ENOENT) {
-        fail(errno);
+        failOnName(errno);
     }
 
-    const KeyFormat::Family family =
-        folderFile.status.st_dev != 0 ? KeyFormat::ofDevice(folderFile.status.st_dev) : KeyFormat::Family::Unix;
     KeyFormat::requireStorable(family, name, sourceStatus.st_size);
     removeStaleTemporaries(m_calls, folder.get());
 
@@ -576,15 +585,8 @@ void LinuxFileOperations::copyFile(const QString &source, const QString &target,
         if (copied != sourceStatus.st_size || changedSince(m_calls, input.get(), sourceStatus))
             throw sourceChanged();
         requireNotStopped(stop);
-        try {
-            output.placeAs(nativeName);
-        } catch (const Failure &) {
-            // FAT and exFAT drivers differ in the names they store: the file was written
-            // under a plain name, so a refusal of this one is the name's.
-            if (family != KeyFormat::Family::Unix && !isAscii(name))
-                throw failureFor(FailureNumber::BadFileName);
-            throw;
-        }
+        if (!output.placeAs(nativeName))
+            failOnName(errno);
     } catch (const Failure &failure) {
         if (!removedOld)
             throw;

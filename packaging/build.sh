@@ -5,8 +5,7 @@
 #   build.sh run               builds the program alone and starts it (needs a display)
 #   build.sh test              builds everything and runs every test, then the unit and widget
 #                              tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
-#                              the copy engine's under ThreadSanitizer, then bounded libFuzzer
-#                              runs of the parsers
+#                              and the copy engine's under ThreadSanitizer
 #   build.sh ctest DIR [ARG…]  runs the tests of a tree already built (ARG: CTest's options)
 # The test modes say first whether a skipped test fails the run, and end by listing,
 # one line each with its reason, every test that was skipped or ran reduced (no root,
@@ -23,7 +22,7 @@ build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
                 qt6-svg-dev libmount-dev libblkid-dev fonts-liberation)
 test_packages=(xvfb xauth xdotool imagemagick x11-utils e2fsprogs dosfstools mount util-linux
                exfatprogs exfat-fuse fusefat desktop-file-utils appstream dpkg-dev file lintian
-               clang libclang-rt-14-dev dbus udev udisks2 python3)
+               dbus udev udisks2 python3)
 
 install_missing() {
     local missing=() package sudo=()
@@ -119,7 +118,7 @@ report_skips() {
     rm -f "$skip_log"
     # Under sudo, the trees go back to the user, whose next build would otherwise fail.
     if [ -n "${SUDO_UID:-}" ]; then
-        for dir in build build-sanitize build-thread build-fuzz; do
+        for dir in build build-sanitize build-thread; do
             [ ! -d "$dir" ] || chown -R "$SUDO_UID:${SUDO_GID:-$SUDO_UID}" "$dir"
         done
     fi
@@ -162,9 +161,6 @@ test)
     configure_tests build-thread engine -DESSAIMEUR_TSAN=ON -DCMAKE_BUILD_TYPE=Debug
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest build-thread -L engine
 
-    # Bounded libFuzzer runs of the parsers over their committed corpus, in a clang tree.
-    CC=clang CXX=clang++ configure_tests build-fuzz fuzz -DESSAIMEUR_FUZZ=ON
-    run_ctest build-fuzz -L fuzz
     ;;
 ctest)
     [ $# -ge 2 ] || { echo "usage: $0 ctest DIR [CTEST-OPTION...]" >&2; exit 2; }

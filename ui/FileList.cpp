@@ -55,18 +55,6 @@ void FileList::setPath(const QString &text)
     display(names, -1);
 }
 
-void FileList::refresh()
-{
-    QStringList names;
-    try {
-        names = readFiles(m_path, m_drives);
-    } catch (const Failure &) {
-        display({}, -1);
-        throw;
-    }
-    showRead(names);
-}
-
 void FileList::showRead(const QStringList &names)
 {
     const QString kept = list(listIndex());

@@ -18,9 +18,6 @@ public:
     QString path() const;
     // Never throws: a folder that cannot be read shows no file, its path is kept.
     void setPath(const QString &text);
-    // Reads the folder again, keeping the current file by name. Throws Failure
-    // (76, 71, 70...) after emptying the list when the folder cannot be read.
-    void refresh();
     // Shows what was read elsewhere of the same folder, keeping the current file by name.
     void showRead(const QStringList &names);
 

@@ -1,18 +1,72 @@
+#include "devices/DeviceReport.h"
+#include "devices/UDisksClient.h"
+#include "support/ScriptedNotificationSource.h"
 #include "support/WindowChecks.h"
 #include "ui/SlotPresentation.h"
 
+#include <QDBusConnection>
 #include <QTimer>
 
-// A window with a source volume D, a key E and a drive F whose folder is gone.
-struct Fixture : WindowFixture
+// A volume notification by unit mask, or the operator's click on a slot.
+struct Event
 {
-    TempTree source, key, gone;
-    Fixture()
+    enum Kind {
+        Arrival,
+        Removal,
+        Toggle
+    } kind;
+    qint32 value;
+};
+Q_DECLARE_METATYPE(Event)
+Event in(char letter)
+{
+    return {Event::Arrival, unitMaskOf(QLatin1Char(letter))};
+}
+Event out(char letter)
+{
+    return {Event::Removal, unitMaskOf(QLatin1Char(letter))};
+}
+
+const QString FaultyKey = "erreur N° 71 générée par EssaimeurMV\rDisque non prêt _ Cette clé semble défectueuse !";
+
+// How a run's world differs from the plain one.
+enum class SetUp {
+    Nothing,
+    CopyToEFails,
+    NoSourcePicked,
+    SourceVolumeSwapped,
+    Slot1Unselected
+};
+Q_DECLARE_METATYPE(SetUp)
+
+constexpr quint32 Red = 0x0000FF, Green = 0x00FF00, Grey = 0xE0E0E0;
+const QString StopQuestion = "Des copies sont en cours. Les arrêter et quitter ?";
+
+// A source volume D holding cours.pdf, notes.txt and Data/name.txt; keys E [CLE], holding
+// Photos/plage.jpg and old.txt, and F in slots 1 and 2; cours.pdf picked, then the source
+// list moved to notes.txt.
+struct RunFixture : WindowFixture
+{
+    explicit RunFixture(NotificationSource *notifications = nullptr, bool picked = true)
+        : WindowFixture(&files, notifications)
     {
-        for (const char *name : {"D/Data/name.txt", "D/Data/other.txt", "D/top.txt", "E/Photos/plage.jpg", "E/Docs/lettre.odt", "E/old.txt"})
-            (name[0] == 'D' ? source : key).createFile(name + 2);
-        addDrive(source.root()), addDrive(key.root(), "CLE"), addDrive(gone.root()), QDir(gone.root()).removeRecursively();
+        for (const char *name : {"cours.pdf", "notes.txt", "Data/name.txt"})
+            source.createFile(name);
+        for (const char *name : {"Photos/plage.jpg", "old.txt"})
+            keyE.createFile(name);
+        for (TempTree *tree : {&source, &keyE, &keyF})
+            addDrive(tree->root());
+        controls().Drive1[0]->setDrive("D");
+        arrive('E');
+        arrive('F');
+        if (picked)
+            pick(*this, 0, "cours.pdf");
+        controls().File1[0]->setListIndex(1);
     }
+    QList<quint32> colours() { return {controls().Controle[1]->backColor(), controls().Controle[2]->backColor()}; }
+
+    ScriptedFileOperations files;
+    TempTree source, keyE, keyF;
 };
 
 class TestWindow : public QObject
@@ -20,132 +74,274 @@ class TestWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup() { QDir::setCurrent(QCoreApplication::applicationDirPath()); } // some rows work in a key's folder
-
-    // Clicks, by token, in the row's name: "t3" on slot 3's tick, "b3" on its status box, "L" on the launch button;
-    // "f3" sets slot 3's flag to 1 (any non-zero flag selects), "d3" shows slot 3 green "Terminé" as a finished run
-    // leaves it. Then the slots, " L" when the launch button is enabled, " copie" while a run goes on.
-    void clicksToggleTheSelection_data()
-    {
-        QTest::addColumn<QString>("after");
-        QTest::newRow("t3 t7 b3") << "- - - - - - -* - L"; // 3 and 7, deselect 3 on its box
-        QTest::newRow("t1 t2 t3 t4 t5 t6 t7 b8") << "-* -* -* -* -* -* -* -* L"; // all eight
-        QTest::newRow("t4 d4 b4") << "- - - - - - - -"; // a finished slot is still selected
-        // The flag counts, not its value; a disabled launch button starts no run.
-        QTest::newRow("f6 t6 f1 L") << "-*! - - - - - - -";
-    }
+    // A tick selects, a status box deselects; the launch button is enabled while some slot is.
     void clicksToggleTheSelection()
     {
-        QFETCH(QString, after);
-        Fixture fixture;
+        WindowFixture fixture;
         Controls &c = fixture.controls();
-        for (const QString &click : QString(QTest::currentDataTag()).split(' ')) {
-            const int slot = click.mid(1).toInt();
-            click[0] == 'f' ? void(fixture.bas().Cochee[slot] = 1) : click[0] == 'd' ? presentSlot(c, slot, SlotState::Done)
-                : QTest::mouseClick(click[0] == 't' ? c.Coche[slot] : click[0] == 'b' ? c.Controle[slot] : static_cast<QWidget *>(c.LanceCopie), Qt::LeftButton);
-        }
-        QCOMPARE(slotsOf(fixture) + (c.LanceCopie->isEnabled() ? " L" : "") + (fixture.window->isCopying() ? " copie" : ""), after);
+        QTest::mouseClick(c.Coche[3], Qt::LeftButton);
+        QTest::mouseClick(c.Coche[7], Qt::LeftButton);
+        QTest::mouseClick(c.Controle[3], Qt::LeftButton);
+        QCOMPARE(fixture.selected(), QList{7});
+        QCOMPARE(fixture.ticked(), QList{7});
+        QCOMPARE(fixture.showing("en attente"), QList{7});
+        QCOMPARE(c.LanceCopie->isEnabled(), true);
+        QTest::mouseClick(c.Controle[7], Qt::LeftButton);
+        QCOMPARE(c.LanceCopie->isEnabled(), false);
     }
 
-    // Changes in slot 2's lists, in the row's name, '|' between them: a letter for the drive list, a drive path for
-    // the folder list, "cd Docs" the working folder in the key, "-E" the key no longer readable. A drive that cannot
-    // be read sends the slot back, silently, to the key's current folder, or leaves it on the last folder it read.
-    // Then the slot's destination and its files.
-    void slotDestinationFollowsTheLastChange_data()
+    // The toggle goes by the flag, not by what the slot shows.
+    void aFinishedSlotIsStillSelected()
     {
-        QTest::addColumn<QString>("after");
-        QTest::newRow("E") << "E:\\ old.txt"; // a drive change to a root
-        QTest::newRow("E|E:\\Photos|E:\\") << "E:\\ old.txt"; // a folder change to a subfolder, and back to the root
-        QTest::newRow("E|E:\\Photos|F") << "E:\\ old.txt"; // an unreadable drive: back to the key's root
-        QTest::newRow("E|E:\\Photos|-E|F") << "E:\\Photos\\ plage.jpg"; // the key unreadable too: stays in the subfolder
-    }
-    void slotDestinationFollowsTheLastChange()
-    {
-        QFETCH(QString, after);
-        Fixture fixture;
-        Controls &c = fixture.controls();
-        for (const QString &change : QString(QTest::currentDataTag()).split('|'))
-            QVERIFY(change[0] == '-' ? QDir(fixture.key.root()).removeRecursively()
-                    : change.startsWith("cd ") ? QDir::setCurrent(fixture.key.path(change.mid(3)))
-                    : (change.size() == 1 ? c.Drive1[2]->setDrive(change) : c.Dir1[2]->setPath(change), true));
-        QCOMPARE(fixture.bas().CheminDest[2] + ' ' + entries(*c.File1[2]).join(' '), after);
-        QCOMPARE(QString(c.Dir1[2]->path() + '\\').replace("\\\\", "\\"), fixture.bas().CheminDest[2]);
-        QVERIFY(c.Drive1[2]->drive().startsWith(u"e:") && fixture.bas().CheminDest[1].isEmpty() && fixture.messages.shown.isEmpty());
+        WindowFixture fixture;
+        fixture.window->Cochage(4);
+        presentSlot(fixture.controls(), 4, SlotState::Done);
+        fixture.window->Cochage(4);
+        QCOMPARE(fixture.selected(), QList<int>());
     }
 
-    // The source is the file picked, in the folder the list shows; a folder or drive change writes no source.
-    // A slot's file click names the file to delete instead. Quitter, a slot selected, ends the program silently.
+    // A drive that cannot be read sends the slot back, silently, to the key's current
+    // folder, or, when the key cannot be read either, leaves it on the last folder it read.
+    void anUnreadableDriveSendsTheSlotBack()
+    {
+        RunFixture fixture;
+        TempTree gone;
+        QDir(fixture.drives.drive(fixture.addDrive(gone.root()))->root).removeRecursively(); // G
+        Controls &c = fixture.controls();
+        c.Dir1[1]->setPath("E:\\Photos");
+        c.Drive1[1]->setDrive("G");
+        QCOMPARE(fixture.bas().CheminDest[1], "E:\\");
+        QCOMPARE(entries(*c.File1[1]), QStringList{"old.txt"});
+        c.Dir1[1]->setPath("E:\\Photos");
+        QDir(fixture.keyE.root()).removeRecursively();
+        c.Drive1[1]->setDrive("G");
+        QCOMPARE(fixture.bas().CheminDest[1], "E:\\Photos\\");
+        QCOMPARE(entries(*c.File1[1]), QStringList{"plage.jpg"});
+        QCOMPARE(c.Drive1[1]->drive(), "e:");
+        QCOMPARE(fixture.messages.prompts(), QStringList());
+    }
+
+    // The source is the file picked, in the folder the list shows; a slot's file names the
+    // file to delete.
     void fileClicksNameTheSourceOrTheDeletion()
     {
-        Fixture fixture;
+        RunFixture fixture;
         Controls &c = fixture.controls();
-        c.Drive1[0]->setDrive("D");
-        QVERIFY(pick(fixture, 0, "top.txt"));
         c.Dir1[0]->setPath("D:\\Data");
-        QCOMPARE(fixture.bas().FichSource + ' ' + c.Chemin->caption(), "D:\\top.txt top.txt"); // one separator, at a root too
         c.Dir1[0]->setListIndex(-2); // moved to the parent, not opened
         QVERIFY(pick(fixture, 0, "name.txt"));
+        QCOMPARE(fixture.bas().FichSource, "D:\\Data\\name.txt");
         QCOMPARE(c.Chemin->caption(), "name.txt");
-        c.Drive1[0]->setDrive("E");
-        QCOMPARE(fixture.bas().FichSource + ' ' + c.Chemin->caption(), "D:\\Data\\name.txt E:\\");
-        c.Drive1[4]->setDrive("E");
-        c.FichKill->setText("quelque chose.txt");
-        QVERIFY(pick(fixture, 4, "old.txt"));
-        QCOMPARE(fixture.bas().NomKill + ' ' + c.FichKill->text() + ' ' + fixture.bas().FichSource, "old.txt old.txt D:\\Data\\name.txt");
-
-        fixture.bas().Cochee[2] = FlagTrue;
-        QTimer::singleShot(0, c.Quitter, [&] { c.Quitter->click(); });
-        QCOMPARE(QCoreApplication::exec(), 0);
-        QVERIFY(fixture.messages.shown.isEmpty());
+        QVERIFY(pick(fixture, 1, "old.txt"));
+        QCOMPARE(c.FichKill->text(), "old.txt");
     }
 
-    // Events, by token: "+E" or "-E" a key's arrival or removal, "+6" or "-6" one with that unit mask,
-    // "x1" the operator's click on slot 1. Keys D to L are readable, M's sizes are not.
+    // Keys D to L are readable; M's root has gone; N's root is a file, no folder to list.
     void keysComeAndGo_data()
     {
-        QTest::addColumn<QString>("events");
-        QTest::addColumn<QString>("state"); // as slotsOf() writes them
-        QTest::addColumn<QString>("report"); // Text1 reports the arrival "+E" or the removal "-E"
-        QTest::addColumn<QString>("message"); // the one message shown, if any
-        QTest::newRow("an arrival selects every slot it passes") << "+D +F x1 +E" << "D* F* E* - - - - -" << "+E" << "";
-        QTest::newRow("every slot taken") << "+D +E +F +G +H +I +J +K x1 x2 x3 x4 x5 x6 x7 x8 +L" << "D* E* F* G* H* I* J* K*" << "+L" << "";
-        QTest::newRow("sizes unreadable") << "+D +M" << "D* - - - - - - -" << "+D" << "erreur N° 71 générée par EssaimeurMV\rDisque non prêt";
-        // Its lists fall back to another drive: the slot must not keep a folder to copy and delete in.
-        QTest::newRow("folder unreadable") << "+D +N" << "D* -* - - - - - -" << "+D" << "erreur N° 71 générée par EssaimeurMV\rDisque non prêt";
-        QTest::newRow("arrival of no single letter") << "+D +6" << "D* - - - - - - -" << "+D" << "erreur N° 71 générée par EssaimeurMV\rDisque non prêt";
-        QTest::newRow("removal frees the lowest slot holding the letter") << "+D +F +E -E" << "D* F* C - - - - -" << "-E" << "";
-        QTest::newRow("letter held twice") << "+E +E -E" << "C E* - - - - - -" << "-E" << "";
-        QTest::newRow("removal of no single letter: a slot that never held a key") << "+D -6" << "D* C - - - - - -" << "-" << "";
+        QTest::addColumn<QList<Event>>("events");
+        QTest::addColumn<QStringList>("letters"); // by slot, up to the last that ever held a key
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<QStringList>("messages");
+        QTest::newRow("an arrival selects every slot it passes")
+            << QList{in('D'), in('F'), Event{Event::Toggle, 1}, in('E')} << QStringList{"D", "F", "E"} << QList{1, 2, 3}
+            << QStringList();
+        QTest::newRow("a key whose facts cannot be read is faulty")
+            << QList{in('D'), in('M')} << QStringList{"D"} << QList{1} << QStringList{FaultyKey};
+        QTest::newRow("a key whose folder cannot be read is faulty")
+            << QList{in('D'), in('N')} << QStringList{"D"} << QList{1, 2} << QStringList{FaultyKey};
+        QTest::newRow("a removal frees the slot holding the letter")
+            << QList{in('D'), in('F'), in('E'), out('E')} << QStringList{"D", "F", "C"} << QList{1, 2} << QStringList();
+        QTest::newRow("a letter held twice: its removal frees the lowest slot")
+            << QList{in('E'), in('E'), out('E')} << QStringList{"C", "E"} << QList{2} << QStringList();
     }
     void keysComeAndGo()
     {
-        QFETCH(QString, events);
-        QFETCH(QString, state);
-        QFETCH(QString, report);
-        QFETCH(QString, message);
+        QFETCH(QList<Event>, events);
+        QFETCH(QStringList, letters);
+        QFETCH(QList<int>, selected);
+        QFETCH(QStringList, messages);
         WindowFixture fixture;
         TempTree trees[10];
-        for (TempTree &tree : trees) // each of 1 Gio with 1.5 kio free
-            fixture.facts[fixture.addDrive(tree.root(), "CLE")].availableSpace = 1536.0;
-        fixture.facts['M'].failOnSize = failureFor(FailureNumber::DiskNotReady);
-        fixture.facts[fixture.addDrive(TempTree().root(), "CLE")].availableSpace = 1536.0; // N: its folder is gone
-        for (const QString &event : events.split(' ')) {
-            const int number = event.mid(1).toInt(), mask = event.back().isDigit() ? number : int(unitMaskOf(event.back()));
-            event[0] == 'x' ? fixture.window->Cochage(number) : event[0] == '+' ? fixture.window->SysInfo1_DeviceArrival(2, mask, {}, 0)
-                                                                               : fixture.window->SysInfo1_DeviceRemoveComplete(2, mask, {}, 0);
+        for (TempTree &tree : trees)
+            fixture.addDrive(tree.root());
+        QDir(trees[9].root()).removeRecursively();
+        fixture.addDrive(trees[0].createFile("N"));
+        for (const Event &event : events) {
+            if (event.kind == Event::Arrival)
+                fixture.window->SysInfo1_DeviceArrival(2, event.value, {}, 0);
+            else if (event.kind == Event::Removal)
+                fixture.window->SysInfo1_DeviceRemoveComplete(2, event.value, {}, 0);
+            else
+                fixture.window->Cochage(event.value);
         }
-        QCOMPARE(slotsOf(fixture), state);
-        QVERIFY(!events.contains('N') || fixture.bas().CheminDest[2].isEmpty());
-        for (int i = 1; i <= 8; ++i) // a freed slot's lists go back to drive C
-            QVERIFY(fixture.bas().Lecteur[i] != "C" || fixture.controls().Drive1[i]->drive().startsWith("c:"));
-        // Sizes in kilo-octets, rounded, grouped as the French locale groups them.
-        const QString device = "DeviceID :\t" + report.mid(1) + ":\\\r\n";
-        QCOMPARE(fixture.controls().Text1->text(), report[0] == '-' ? "Déconnection du périphérique !\r\n" + device
-                 : "Connection du périphérique !\r\n" + device + "N_Volume :\tCLE\r\nTaille totale : \t1\u202F048\u202F576 Kilo-octets\r\nDisponible : \t2 Kilo-octets");
-        QVERIFY(fixture.controls().LanceCopie->isEnabled()); // an arrival enables it, nothing here disables it
-        QCOMPARE(fixture.messages.shown.size(), int(!message.isEmpty()));
-        for (const ScriptedMessages::Shown &shown : fixture.messages.shown) // the number, the cause and the same ending
-            QCOMPARE(shown.prompt + '|' + shown.title + '|' + QString::number(shown.style), message + " _ Cette clé semble défectueuse !|Erreur|0");
+        QCOMPARE(fixture.letters(), letters);
+        QCOMPARE(fixture.selected(), selected);
+        QCOMPARE(fixture.messages.prompts(), messages);
+        QCOMPARE(fixture.controls().LanceCopie->isEnabled(), true);
+    }
+
+    // Sizes in kilo-octets, rounded and grouped as the French locale groups them.
+    void theReportsWording()
+    {
+        QCOMPARE(DeviceReport::arrivalHeader("D") + DeviceReport::arrivalFacts("CLE", 1 << 30, 1536),
+                 "Connection du périphérique !\r\nDeviceID :\tD:\\\r\nN_Volume :\tCLE\r\n"
+                 "Taille totale : \t1\u202F048\u202F576 Kilo-octets\r\nDisponible : \t2 Kilo-octets");
+        QCOMPARE(DeviceReport::removalFirstLine() + DeviceReport::removalSecondLine("D"),
+                 "Déconnection du périphérique !\r\nDeviceID :\tD:\\\r\n");
+    }
+
+    // Its lists fell back to another drive: a run must not write there.
+    void aKeyWhoseFolderCannotBeReadKeepsNoDestination()
+    {
+        WindowFixture fixture;
+        TempTree tree;
+        fixture.arrive(fixture.addDrive(tree.createFile("cle")));
+        QCOMPARE(fixture.bas().CheminDest[1], "");
+    }
+
+    // Slot 1's lists still show D:\Cours of a volume gone; a new volume given D starts at
+    // its root, a good key and not a faulty one.
+    void aNewVolumeAtALetterStartsAtItsRoot()
+    {
+        WindowFixture fixture;
+        TempTree old, fresh;
+        old.createDir("Cours");
+        fresh.createFile("nouveau.txt");
+        fixture.addDrive(old.root());
+        fixture.controls().Drive1[1]->setDrive("D");
+        fixture.controls().Dir1[1]->setPath("D:\\Cours");
+        fixture.drives.release('D');
+        fixture.arrive(fixture.addDrive(fresh.root()));
+        QCOMPARE(fixture.messages.prompts(), QStringList());
+        QCOMPARE(fixture.bas().CheminDest[1], "D:\\");
+        QCOMPARE(entries(*fixture.controls().File1[1]), QStringList{"nouveau.txt"});
+    }
+
+    // Without the desktop's disk service, a key's slot offers no ejection.
+    void noEjectionWithoutTheDiskService()
+    {
+        UDisksClient disks(QDBusConnection(QStringLiteral("none")));
+        disks.start();
+        WindowFixture fixture(nullptr, nullptr, &disks);
+        TempTree key;
+        fixture.arrive(fixture.addDrive(key.root()));
+        QCOMPARE(fixture.window->MenuCle(1).value(0).enabled, false);
+        QCOMPARE(fixture.window->MenuCle(1).value(1).enabled, false);
+    }
+    // A failure no handler recovers from reaches the window, not Qt's event loop.
+    void anUnhandledFailureIsToldInAMessage()
+    {
+        WindowFixture fixture;
+        runUserEvent(fixture.controls().File1[1], [] { throw failureFor(FailureNumber::FileNotFound); });
+        QCOMPARE(fixture.messages.prompts(), QStringList{"Fichier introuvable"});
+    }
+
+    // A failure ends its own slot only, and names itself in a message; an unselected slot is
+    // left alone; the key gets the picked file's name, whatever the source list shows since.
+    void eachSlotEndsOnItsOwn_data()
+    {
+        QTest::addColumn<SetUp>("setUp");
+        QTest::addColumn<QList<quint32>>("colours"); // slots 1 and 2
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<QStringList>("copies");
+        // clang-format off
+        QTest::newRow("every key gets the file") << SetUp::Nothing << QList{Green, Green} << QStringList() << QStringList{"E:\\cours.pdf", "F:\\cours.pdf"};
+        QTest::newRow("a failed copy ends its own slot") << SetUp::CopyToEFails << QList{Red, Green} << QStringList{"Disque plein"} << QStringList{"E:\\cours.pdf", "F:\\cours.pdf"};
+        QTest::newRow("no source picked") << SetUp::NoSourcePicked << QList{Red, Red} << QStringList{"Fichier introuvable"} << QStringList();
+        QTest::newRow("the source's volume swapped at its letter") << SetUp::SourceVolumeSwapped << QList{Red, Red} << QStringList{"Disque non prêt"} << QStringList();
+        QTest::newRow("an unselected slot is left alone") << SetUp::Slot1Unselected << QList{Grey, Green} << QStringList() << QStringList{"F:\\cours.pdf"};
+        // clang-format on
+    }
+    void eachSlotEndsOnItsOwn()
+    {
+        QFETCH(SetUp, setUp);
+        QFETCH(QList<quint32>, colours);
+        QFETCH(QStringList, messages);
+        QFETCH(QStringList, copies);
+        RunFixture fixture(nullptr, setUp != SetUp::NoSourcePicked);
+        TempTree other;
+        if (setUp == SetUp::CopyToEFails)
+            fixture.files.failCopyTo.insert(fixture.keyE.path("cours.pdf"), failureFor(FailureNumber::DiskFull));
+        if (setUp == SetUp::SourceVolumeSwapped) {
+            fixture.drives.release('D');
+            fixture.addDrive(other.root());
+        }
+        if (setUp == SetUp::Slot1Unselected)
+            fixture.window->Cochage(1);
+        QVERIFY(fixture.runCopies());
+        QCOMPARE(fixture.colours(), colours);
+        QCOMPARE(fixture.messages.prompts(), messages);
+        QCOMPARE(fixture.drivePaths(fixture.files.copies), copies);
+    }
+
+    // In a critical box; the slot's files as its worker read them; the bar gone.
+    void theEndOfARun()
+    {
+        RunFixture fixture;
+        fixture.files.failCopyTo.insert(fixture.keyE.path("cours.pdf"), failureFor(FailureNumber::DiskFull));
+        fixture.keyF.createFile("nouveau.txt");
+        QVERIFY(fixture.runCopies());
+        QCOMPARE(fixture.messages.shown.value(0).style, 16);
+        QCOMPARE(fixture.status(1), "Échec");
+        QCOMPARE(entries(*fixture.controls().File1[2]), QStringList{"nouveau.txt"});
+        QCOMPARE(fixture.controls().Controle[2]->progress(), -1.0);
+    }
+
+    // A deletion goes with a full stop only, after the copy, sparing the fresh copy.
+    void aNameWithAFullStopIsDeleted()
+    {
+        RunFixture fixture;
+        fixture.controls().FichKill->setText("ancien.txt");
+        QVERIFY(fixture.runCopies());
+        QCOMPARE(fixture.drivePaths(fixture.files.deletions), QStringList({"E:\\ancien.txt", "F:\\ancien.txt"}));
+        fixture.files.deletions.clear();
+        fixture.controls().FichKill->setText("ancien");
+        QVERIFY(fixture.runCopies());
+        QCOMPARE(fixture.files.deletions, QStringList());
+    }
+
+    // While slot 1's key hangs, slot 2 ends; the window takes no input, asks before it
+    // closes, and key notifications wait, in order, for the end.
+    void aRunTakesNoInputButItsWayOut()
+    {
+        ScriptedNotificationSource keys;
+        RunFixture fixture(&keys);
+        TempTree g;
+        fixture.addDrive(g.root());
+        fixture.files.held = fixture.keyE.path("cours.pdf");
+        fixture.window->show();
+        VkCommand &launch = *fixture.controls().LanceCopie;
+        launch.click();
+        QTRY_COMPARE(fixture.status(2), "Terminé");
+        QCOMPARE(fixture.window->close(), false);
+        QCOMPARE(fixture.messages.prompts(), QStringList{StopQuestion});
+        keys.arrive(u'G');
+        QTest::mouseClick(fixture.controls().Coche[2], Qt::LeftButton);
+        launch.setFocus();
+        QTest::keyClick(&launch, Qt::Key_Return);
+        QTest::mouseClick(&launch, Qt::LeftButton);
+        QCOMPARE(fixture.selected(), QList({1, 2}));
+        QCOMPARE(fixture.bas().Occupee[3], FlagFalse);
+        fixture.files.letGo.release();
+        QTRY_COMPARE(fixture.window->isCopying(), false);
+        QTest::qWait(50); // anything deferred would act now
+        QCOMPARE(fixture.window->isCopying(), false);
+        QCOMPARE(fixture.files.copies.size(), 2);
+        QCOMPARE(fixture.bas().Lecteur[3], "G");
+    }
+
+    // Oui to "Quitter" stops the copies, and the program ends once they have stopped.
+    void quittingDuringARunStopsIt()
+    {
+        RunFixture fixture;
+        fixture.files.held = fixture.keyE.path("cours.pdf");
+        fixture.messages.yes = true;
+        fixture.window->LanceCopie_Click();
+        QTimer::singleShot(0, fixture.controls().Quitter, &VkCommand::click);
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QCOMPARE(fixture.status(1), "Échec");
+        QCOMPARE(fixture.messages.prompts(), QStringList{StopQuestion});
     }
 };
 

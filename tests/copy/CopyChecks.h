@@ -4,4 +4,7 @@
 #include "support/TempTree.h"
 
 // The temporary files left in a folder.
-inline QStringList leftovers(const QString &folder) { return QDir(folder).entryList({".essaimeur-*"}, QDir::Files | QDir::Hidden); }
+inline QStringList leftovers(const QString &folder)
+{
+    return QDir(folder).entryList({".essaimeur-*"}, QDir::Files | QDir::Hidden);
+}

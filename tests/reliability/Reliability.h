@@ -13,7 +13,10 @@ namespace Reliability {
 using Entries = QMap<QByteArray, QByteArray>;
 
 // How snapshot() records a file holding `content`.
-inline QByteArray fileEntry(const QByteArray &content) { return "f " + QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex(); }
+inline QByteArray fileEntry(const QByteArray &content)
+{
+    return "f " + QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex();
+}
 
 // Every entry below a folder, by relative native path (bytes, so that names that are not UTF-8
 // stay apart): "d" folder, fileEntry() file, "l <target>" link, "o" other. Follows no link below it.
@@ -22,13 +25,16 @@ inline Entries snapshot(const QString &folder)
     Entries entries;
     QByteArray root = QFile::encodeName(folder);
     char *roots[] = {root.data(), nullptr};
-    const std::unique_ptr<FTS, int (*)(FTS *)> tree(fts_open(roots, FTS_PHYSICAL | FTS_COMFOLLOW | FTS_NOCHDIR, nullptr), fts_close);
+    const std::unique_ptr<FTS, int (*)(FTS *)> tree(
+        fts_open(roots, FTS_PHYSICAL | FTS_COMFOLLOW | FTS_NOCHDIR, nullptr), fts_close);
     while (const FTSENT *entry = tree ? fts_read(tree.get()) : nullptr) {
         const QByteArray path(entry->fts_path);
         if (const int type = entry->fts_info; entry->fts_level > 0 && type != FTS_DP)
             entries[path.mid(root.size() + 1)] = type == FTS_D || type == FTS_DNR ? "d"
-                : type == FTS_SL || type == FTS_SLNONE ? "l " + QFile::encodeName(QFile::symLinkTarget(QFile::decodeName(path)))
-                : type == FTS_F ? fileEntry(TempTree::read(QFile::decodeName(path))) : QByteArray("o");
+                : type == FTS_SL || type == FTS_SLNONE
+                ? "l " + QFile::encodeName(QFile::symLinkTarget(QFile::decodeName(path)))
+                : type == FTS_F ? fileEntry(TempTree::read(QFile::decodeName(path)))
+                                : QByteArray("o");
     }
     return entries;
 }
@@ -36,7 +42,11 @@ inline Entries snapshot(const QString &folder)
 // Detaches at the end of a test whatever it left mounted, so that its tree can go.
 struct MountedDirs : QStringList
 {
-    ~MountedDirs() { for (const QString &dir : std::as_const(*this)) ::umount2(QFile::encodeName(dir).constData(), MNT_DETACH); }
+    ~MountedDirs()
+    {
+        for (const QString &dir : std::as_const(*this))
+            ::umount2(QFile::encodeName(dir).constData(), MNT_DETACH);
+    }
 };
 
 } // namespace Reliability

@@ -13,4 +13,8 @@ try {
 }
 
 // The number of the failure the call throws, 0 when it returns.
-template<typename Call> int failureOf(Call &&call) { return thrownBy(call).number(); }
+template<typename Call>
+int failureOf(Call &&call)
+{
+    return thrownBy(call).number();
+}

@@ -5,11 +5,14 @@
 
 #include <unistd.h>
 
-// Helpers for tests that mount real volumes. They only work inside the private
-// mount namespace that in-private-mounts.sh gives a test run as root.
+// Helpers for tests that mount real volumes. They only work inside the private mount
+// namespace that in-private-mounts.sh gives a test run as root.
 namespace Mounts {
 
-inline bool available() { return geteuid() == 0 && qEnvironmentVariableIsSet("ESSAIMEUR_PRIVATE_MOUNTS"); }
+inline bool available()
+{
+    return geteuid() == 0 && qEnvironmentVariableIsSet("ESSAIMEUR_PRIVATE_MOUNTS");
+}
 
 // Runs a command; its standard output, or nothing when it fails.
 inline std::optional<QString> output(const QString &program, const QStringList &arguments)
@@ -21,24 +24,34 @@ inline std::optional<QString> output(const QString &program, const QStringList &
     qWarning().noquote() << program << arguments.join(u' ') << "failed:" << process.readAllStandardError();
     return std::nullopt;
 }
-inline bool run(const QString &program, const QStringList &arguments) { return output(program, arguments).has_value(); }
-
-inline bool mountTmpfs(const QString &dir, const QString &size = "16m") { return run("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", dir}); }
-inline bool unmount(const QString &dir) { return run("umount", {dir}); }
-
-// A fresh ext4 or exFAT image on a loop device mounted at dir: ext4 by the kernel, exFAT through its
-// FUSE driver as desktops do without a kernel driver. The loop device goes once unmounted.
-inline bool mountImage(const QString &kind, const QString &image, int sizeMiB, const QString &dir)
+inline bool run(const QString &program, const QStringList &arguments)
 {
-    const bool made = run("truncate", {"-s", QString::number(sizeMiB) + "M", image})
-        && run("mkfs." + kind, QStringList{"-qF", image}.mid(kind != "ext4")); // ext4 quiet, on a file
+    return output(program, arguments).has_value();
+}
+
+inline bool mountTmpfs(const QString &dir, const QString &size = "16m")
+{
+    return run("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", dir});
+}
+inline bool unmount(const QString &dir)
+{
+    return run("umount", {dir});
+}
+
+// A fresh "exfat" or "fat" image of 40 MiB on a loop device, mounted at dir through its
+// FUSE driver, as desktops do without a kernel driver. The loop device goes once unmounted.
+inline bool mountImage(const QString &kind, const QString &image, const QString &dir)
+{
+    const QStringList format = kind == "fat" ? QStringList{"mkfs.fat", "-F", "32"} : QStringList{"mkfs.exfat"};
+    const QStringList mount = kind == "fat" ? QStringList{"fusefat", "-o", "rw+"} : QStringList{"mount.exfat-fuse"};
+    const bool made = run("truncate", {"-s", "40M", image}) && run(format.first(), format.mid(1) << image);
     const QString loop = made ? output("losetup", {"-f", "--show", image}).value_or(QString()) : QString();
-    return !loop.isEmpty() && run(kind == "ext4" ? "mount" : "mount.exfat-fuse", {loop, dir}) && run("losetup", {"-d", loop});
+    return !loop.isEmpty() && run(mount.first(), mount.mid(1) << loop << dir) && run("losetup", {"-d", loop});
 }
 
 } // namespace Mounts
 
 // Skips the current test, with the reason, outside a private mount namespace as root.
-#define REQUIRE_PRIVATE_MOUNTS() \
-    if (!Mounts::available()) \
-        QSKIP("needs root in a private mount namespace (run through CTest as root): skipped")
+#define REQUIRE_PRIVATE_MOUNTS()                                                                                       \
+    if (!Mounts::available())                                                                                          \
+    QSKIP("needs root in a private mount namespace (run through CTest as root): skipped")

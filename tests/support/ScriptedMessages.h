@@ -16,6 +16,14 @@ struct ScriptedMessages : MessageBox
     QList<Shown> shown;
     bool yes = false;
 
+    QStringList prompts() const
+    {
+        QStringList texts;
+        for (const Shown &box : shown)
+            texts << box.prompt;
+        return texts;
+    }
+
     void show(const QString &prompt, int style, const QString &title) override { shown.append({prompt, style, title}); }
     void ask(const QString &prompt, std::function<void(bool)> answer) override
     {

@@ -10,7 +10,10 @@ struct TempTree : private QTemporaryDir
 {
     QString root() const { return QTemporaryDir::path(); }
     QString path(const QString &relative) const { return filePath(relative); }
-    QString createDir(const QString &relative) const { return QDir().mkpath(path(relative)) ? path(relative) : QString(); }
+    QString createDir(const QString &relative) const
+    {
+        return QDir().mkpath(path(relative)) ? path(relative) : QString();
+    }
     QString createFile(const QString &relative, const QByteArray &content = "x") const
     {
         QFile file(path(relative));

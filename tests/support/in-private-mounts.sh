@@ -6,7 +6,7 @@
 # with the host, since a mount made under a shared one would appear there too.
 # Where no namespace can be given, the test runs as it is, without its mount cases,
 # and "name: reason" is appended to the file named by ESSAIMEUR_SKIP_LOG.
-case ${1##*/} in python*) name=$2 ;; *) name=$1 ;; esac
+case ${1##*/} in python* | with-udisks.sh) name=$2 ;; *) name=$1 ;; esac
 
 # Succeeds unless the mount holding / is known not to be shared. It is listed in the
 # mount table of the nearest parent process that is outside this root (the one that

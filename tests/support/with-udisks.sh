@@ -10,7 +10,7 @@ set -e
 log=$(mktemp)
 # The test's images go there: what it leaves attached is found by them.
 export TMPDIR=$(mktemp -d)
-pids= made= dirs="/run/udev /run/dbus /media /dev/disk /dev/block"
+pids= made= dirs="/run/udev /run/dbus /run/udisks2 /var/lib/udisks2 /media /dev/disk /dev/block"
 
 # Stops what was started, by process id, and takes back what was made, whatever the end.
 stop() {
