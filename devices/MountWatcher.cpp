@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <utility>
 
@@ -141,5 +142,7 @@ QChar MountWatcher::letterFor(const MountEntry &entry)
     });
     if (lettered)
         return {};
-    return m_drives.assign(entry.mountPoint, entry.source, volumeLabel(entry.mountPoint, entry.source));
+    // From the table alone: a key whose driver hangs would hang whatever looks at it.
+    return m_drives.assign(entry.mountPoint, entry.source, volumeLabel(entry.mountPoint, entry.source),
+                           makedev(entry.major, entry.minor));
 }

@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStorageInfo>
+#include <QDirIterator>
 
 #include <blkid/blkid.h>
 
@@ -35,6 +35,24 @@ QString superblockValue(const QString &deviceOrImage, const char *name)
     return QString::fromUtf8(value).trimmed();
 }
 
+// The label udev gives a device, readable by every user (unlike the device), with its
+// \xHH escapes undone.
+QString udevLabel(const QString &device)
+{
+    const QString target = QFileInfo(device).canonicalFilePath();
+    QDirIterator links(QStringLiteral("/dev/disk/by-label"), QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    while (links.hasNext()) {
+        links.next();
+        if (!target.isEmpty() && links.fileInfo().canonicalFilePath() == target) {
+            QByteArray label = QFile::encodeName(links.fileName());
+            for (qsizetype at = 0; (at = label.indexOf("\\x", at)) >= 0; ++at)
+                label.replace(at, 4, QByteArray::fromHex(label.mid(at + 2, 2)));
+            return QString::fromUtf8(label);
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 QString superblockLabel(const QString &deviceOrImage)
@@ -49,17 +67,15 @@ QString superblockType(const QString &deviceOrImage)
 
 QString volumeLabel(const QString &mountPoint, const QString &source)
 {
-    const QString root = QDir::cleanPath(mountPoint);
-    QStorageInfo storage(root);
-    storage.refresh();
-    // Below a volume's root, QStorageInfo describes the volume that holds it.
-    if (storage.isValid() && QDir::cleanPath(storage.rootPath()) == root && !storage.name().isEmpty())
-        return storage.name();
-    // Only a block device has a superblock; "tmpfs" or "//server/share" do not.
+    // Only a block device has a label; "tmpfs" or "//server/share" have none.
     if (source.startsWith(QLatin1String("/dev/"))) {
-        const QString label = superblockLabel(source);
+        const QString label = udevLabel(source);
         if (!label.isEmpty())
             return label;
+        // Readable by root only, where udev does not run.
+        const QString superblock = superblockLabel(source);
+        if (!superblock.isEmpty())
+            return superblock;
     }
-    return QFileInfo(root).fileName();
+    return QFileInfo(QDir::cleanPath(mountPoint)).fileName();
 }

@@ -8,6 +8,6 @@ QString superblockLabel(const QString &deviceOrImage);
 // The file system type in the superblock (vfat, exfat, ext4...), the same way.
 QString superblockType(const QString &deviceOrImage);
 
-// The name a mounted volume goes by: its label as the system knows it, else the
-// superblock's label, else the mount point's base name.
+// The name a mounted volume goes by: the label udev gives its device, else its superblock's
+// label, else the mount point's base name. The volume itself is never looked at.
 QString volumeLabel(const QString &mountPoint, const QString &source);

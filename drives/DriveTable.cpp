@@ -22,13 +22,13 @@ DriveTable::DriveTable(QObject *parent)
     m_drives.append(Drive{QLatin1Char('C'), QStringLiteral("/"), QString(), QString()});
 }
 
-QChar DriveTable::assign(const QString &root, const QString &source, const QString &label)
+QChar DriveTable::assign(const QString &root, const QString &source, const QString &label, quint64 device)
 {
     for (char16_t c = u'D'; c <= u'Z'; ++c) {
         const QChar letter(c);
         if (drive(letter))
             continue;
-        const Drive added{letter, QDir::cleanPath(root), source, label, deviceOf(root), ++m_given};
+        const Drive added{letter, QDir::cleanPath(root), source, label, device ? device : deviceOf(root), ++m_given};
         if (m_workingVolume == 0 && letterHolding(m_workingFolder) == QLatin1Char('C')
             && (m_workingFolder == added.root || m_workingFolder.startsWith(added.root + QLatin1Char('/'))))
             m_workingVolume = added.serial;

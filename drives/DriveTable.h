@@ -31,7 +31,8 @@ public:
     explicit DriveTable(QObject *parent = nullptr);
 
     // Gives the volume mounted at root the lowest free letter; a null QChar when D..Z are taken.
-    QChar assign(const QString &root, const QString &source, const QString &label = {});
+    // Without its device number, the root is looked at to find it.
+    QChar assign(const QString &root, const QString &source, const QString &label = {}, quint64 device = 0);
     void release(QChar letter);
 
     std::optional<Drive> drive(QChar letter) const;
