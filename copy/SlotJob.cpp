@@ -5,12 +5,17 @@
 
 namespace {
 
+// A stop skips what is left of the slot's work; the failure it ran into, if any, is the
+// one the slot shows.
 template<typename Action>
 void recording(std::optional<Failure> &record, const std::stop_token &stop, Action action)
 {
+    if (stop.stop_requested()) {
+        if (!record)
+            record = failureFor(FailureNumber::Interrupted);
+        return;
+    }
     try {
-        if (stop.stop_requested())
-            throw failureFor(FailureNumber::Interrupted);
         action();
     } catch (...) {
         record = failureOf(std::current_exception());

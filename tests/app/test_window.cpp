@@ -338,7 +338,8 @@ private slots:
         fixture.files.held = fixture.keyE.path("cours.pdf");
         fixture.messages.yes = true;
         fixture.window->LanceCopie_Click();
-        QTimer::singleShot(0, fixture.controls().Quitter, &VkCommand::click);
+        QTimer::singleShot(0, [&] { QTest::mouseClick(fixture.controls().Quitter, Qt::LeftButton); });
+        QTimer::singleShot(10000, [] { QCoreApplication::exit(1); }); // the program did not quit
         QCOMPARE(QCoreApplication::exec(), 0);
         QCOMPARE(fixture.status(1), "Échec");
         QCOMPARE(fixture.messages.prompts(), QStringList{StopQuestion});

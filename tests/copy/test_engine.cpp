@@ -162,22 +162,27 @@ private slots:
         QCOMPARE(copy.target(), target);
     }
 
-    // A stop reaches the slot's work in the middle of a step: it ends there with "Copie
-    // interrompue", and no temporary file; a copy already placed stays.
+    // A stop reaches the slot's work in the middle of a step: it ends there, at once, with
+    // "Copie interrompue", and no temporary file; a copy already placed stays. The next
+    // step's calls fail: a stop heard later would end with their failure.
     void aStopEndsTheWorkWhereItIs_data()
     {
         QTest::addColumn<Kind>("during");
         QTest::addColumn<int>("nth");
+        QTest::addColumn<Kind>("next");
         QTest::addColumn<QString>("target");
         QTest::addColumn<QStringList>("oldFiles");
-        QTest::newRow("the writing") << Kind::Write << 2 << "old" << QStringList{"vieux.tmp", "vieux2.tmp"};
-        QTest::newRow("the rename") << Kind::Rename << 1 << "new" << QStringList{"vieux.tmp", "vieux2.tmp"};
-        QTest::newRow("the deletion") << Kind::Unlink << 1 << "new" << QStringList{"vieux2.tmp"};
+        QTest::newRow("the writing") << Kind::Write << 2 << Kind::FsyncFile << "old"
+                                     << QStringList{"vieux.tmp", "vieux2.tmp"};
+        QTest::newRow("the rename") << Kind::Rename << 1 << Kind::Unlink << "new"
+                                    << QStringList{"vieux.tmp", "vieux2.tmp"};
+        QTest::newRow("the deletion") << Kind::Unlink << 1 << Kind::Unlink << "new" << QStringList{"vieux2.tmp"};
     }
     void aStopEndsTheWorkWhereItIs()
     {
         QFETCH(Kind, during);
         QFETCH(int, nth);
+        QFETCH(Kind, next);
         QFETCH(QString, target);
         QFETCH(QStringList, oldFiles);
         Copy copy;
@@ -186,6 +191,7 @@ private slots:
         copy.tree.createFile("keys/vieux2.tmp");
         std::stop_source stop;
         copy.calls.add({during, nth, 0, [&] { stop.request_stop(); }});
+        copy.calls.add({next, -1, EIO});
         const SlotJob job{1, {copy.source, copy.tree.root()}, {keys, keys}, {keys, keys}, "data.bin", "*.tmp"};
         QCOMPARE(runSlotJob(job, copy.files, {}, stop.get_token()).failure->description(), "Copie interrompue");
         QCOMPARE(copy.target(), target);
