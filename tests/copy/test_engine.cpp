@@ -100,7 +100,6 @@ private slots:
         QTest::addColumn<QString>("target");
         // clang-format off
         QTest::newRow("the source cannot be opened") << Fault{Kind::OpenSource, 1, EACCES} << 70 << "old";
-        QTest::newRow("the key's folder cannot be opened") << Fault{Kind::OpenFolder, 1, EIO} << 57 << "old";
         QTest::newRow("the key is full") << Fault{Kind::CreateTemporary, 1, ENOSPC} << 61 << "old";
         QTest::newRow("the temporary file cannot be locked") << Fault{Kind::LockTemporary, 1, ENOLCK} << 75 << "old";
         QTest::newRow("the key fills up") << Fault{Kind::Write, 2, ENOSPC} << 61 << "old";

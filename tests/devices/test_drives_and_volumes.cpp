@@ -107,12 +107,6 @@ private slots:
         }
         QCOMPARE(seen, deliveries);
     }
-
-    void aWatcherThatCannotReadTheTableSaysSo()
-    {
-        DriveTable drives;
-        QCOMPARE(MountWatcher(drives, {}, "/nonexistent/mountinfo").start(), false);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestDrivesAndVolumes)

@@ -4,10 +4,9 @@
 # key leaves. Then a key whose driver is stopped hangs a run, and still "Quitter" (answered Oui) and SIGTERM end
 # the program within 2 s. The program prints nothing throughout.
 # Needs root in the private mount namespace of tests/support/in-private-mounts.sh, and /dev/fuse; a missing
-# tool fails the run. Screenshots go to the working folder; ESSAIMEUR_UPDATE_SCREENSHOTS=1 also copies them
-# to docs/.
+# tool fails the run. Screenshots go to the working folder, from where docs/ takes them.
 
-import contextlib, os, shutil, signal, sys, tempfile, time
+import contextlib, os, signal, sys, tempfile, time
 from subprocess import DEVNULL, PIPE, Popen, run as call
 
 # Pixels of the window, from its description (twips / 15): the left of each slot's status box (clear of its
@@ -117,8 +116,6 @@ def ends_within_2s(what, action):
 
 def screenshot(name):
     run("import", "-window", window, "screenshot-%s.png" % name)
-    if os.environ.get("ESSAIMEUR_UPDATE_SCREENSHOTS") == "1":
-        shutil.copy("screenshot-%s.png" % name, os.path.dirname(__file__) + "/../../docs")
 
 
 def scenario():

@@ -3,8 +3,6 @@
 #include "copy/LinuxFileOperations.h"
 #include "support/WindowChecks.h"
 
-#include <QCryptographicHash>
-
 #include <fts.h>
 #include <sys/mount.h>
 
@@ -12,14 +10,8 @@ namespace Reliability {
 
 using Entries = QMap<QByteArray, QByteArray>;
 
-// How snapshot() records a file holding `content`.
-inline QByteArray fileEntry(const QByteArray &content)
-{
-    return "f " + QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex();
-}
-
 // Every entry below a folder, by relative native path (bytes, so that names that are not UTF-8
-// stay apart): "d" folder, fileEntry() file, "l <target>" link, "o" other. Follows no link below it.
+// stay apart): "d" folder, "f <content>" file, "l <target>" link, "o" other. Follows no link below it.
 inline Entries snapshot(const QString &folder)
 {
     Entries entries;
@@ -33,7 +25,7 @@ inline Entries snapshot(const QString &folder)
             entries[path.mid(root.size() + 1)] = type == FTS_D || type == FTS_DNR ? "d"
                 : type == FTS_SL || type == FTS_SLNONE
                 ? "l " + QFile::encodeName(QFile::symLinkTarget(QFile::decodeName(path)))
-                : type == FTS_F ? fileEntry(TempTree::read(QFile::decodeName(path)))
+                : type == FTS_F ? "f " + TempTree::read(QFile::decodeName(path))
                                 : QByteArray("o");
     }
     return entries;

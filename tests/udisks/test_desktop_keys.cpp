@@ -51,16 +51,13 @@ struct Desktop
         (void)QTest::qWaitFor([&] { return keys().contains(label); }, 5000);
         return loop;
     }
-    // The label of each slot's key, up to the last slot with one.
+    // The labels of the keys in the slots.
     Slots keys() const
     {
         Slots labels;
-        for (int i = FirstSlot; i <= LastSlot; ++i) {
-            if (window->bas().Occupee[i]) {
-                labels.resize(i - 1);
+        for (int i = FirstSlot; i <= LastSlot; ++i)
+            if (window->bas().Occupee[i])
                 labels << drives.drive(window->bas().Lecteur[i][0])->label;
-            }
-        }
         return labels;
     }
     QString caption(int slot) const { return window->controls().Controle[slot]->caption(); }
