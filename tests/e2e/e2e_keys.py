@@ -1,10 +1,10 @@
 #!/usr/bin/python3
 # e2e_keys.py ESSAIMEUR: the real program under Xvfb with loop-device keys (ext4; exFAT and FAT32 mounted by
-# their FUSE drivers, as users' keys are). Three keys arrive, one run copies a file onto all three at once, one
-# key leaves. Then a key whose driver is stopped hangs a run, and still "Quitter" (answered Oui) and SIGTERM end
+# their FUSE drivers, as users' keys are). Three keys arrive, one run copies a file onto all three at once.
+# Then a key whose driver is stopped hangs a run, and still "Quitter" (answered Oui) and SIGTERM end
 # the program within 2 s. The program prints nothing throughout.
 # Needs root in the private mount namespace of tests/support/in-private-mounts.sh, and /dev/fuse; a missing
-# tool fails the run. Screenshots go to the working folder, from where docs/ takes them.
+# tool fails the run. The window with its keys is shot into the working folder, for docs/.
 
 import contextlib, os, signal, sys, tempfile, time
 from subprocess import DEVNULL, PIPE, Popen, run as call
@@ -114,10 +114,6 @@ def ends_within_2s(what, action):
     assert took < 2.0, "%s after %.1f s" % (what, took)
 
 
-def screenshot(name):
-    run("import", "-window", window, "screenshot-%s.png" % name)
-
-
 def scenario():
     global tmp, log
     tmp = undo.enter_context(tempfile.TemporaryDirectory())
@@ -138,21 +134,17 @@ def scenario():
 
     start()
     colour("no key yet", 1, GREY)
-    screenshot("start")
     for slot, label in enumerate(KEYS, 1):
         add_key(label, *KEYS[label])
         colour(label + " arrives", slot, CYAN)
-    screenshot("keys")
+    run("import", "-window", window, "screenshot-keys.png")
     click(SOURCE, LAUNCH)
     for slot in (1, 2, 3):
         colour("the copy succeeds", slot, GREEN)
     for label in KEYS:
         run("cmp", source.name, "/media/%s/cours.pdf" % label)
-    screenshot("run")
-    run("umount", "/media/CLE_EXFAT")
-    colour("CLE_EXFAT leaves", 2, GREY)
 
-    with hung_run("CLE_FIGEE1", 2):
+    with hung_run("CLE_FIGEE1", 4):
         click(QUIT)
         run("xdotool", "windowfocus", "--sync", wait("Quitter asks first", lambda: visible("^EssaimeurMV$"))[0])
         ends_within_2s("Oui ends the program", lambda: run("xdotool", "key", "alt+o"))

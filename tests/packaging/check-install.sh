@@ -1,8 +1,7 @@
 #!/bin/sh
 # check-install.sh install|deb CMAKE BUILD_DIR PATH...: installs the build into a
 # throw-away root, where it validates the desktop entry and metainfo, or packs it with
-# CPack, where lintian finds no error and no warning that README.md does not explain;
-# either way checks that every PATH (relative to /usr) is there. Without the Debian
+# CPack, where lintian finds neither error nor warning; either way checks that every PATH (relative to /usr) is there. Without the Debian
 # tools or the validators: exit 77 (skipped).
 set -eu
 mode=$1 cmake=$2 build=$3 status=0
@@ -24,11 +23,7 @@ else
     need dpkg-deb dpkg-shlibdeps lintian
     quiet "$(dirname "$cmake")/cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$stage/out"
     deb=$(ls "$stage"/out/*.deb)
-    lintian --fail-on error --tag-display-limit 0 "$deb" >"$stage/report" 2>&1 || status=1
-    grep -v '^N:' "$stage/report" || true
-    for tag in $(sed -n 's/^W: [^ ]* \([^ ]*\).*/\1/p' "$stage/report" | sort -u); do
-        grep -q "$tag" "$(dirname "$0")/../../README.md" || { echo "warning $tag is not explained in README.md"; status=1; }
-    done
+    lintian --fail-on error,warning --tag-display-limit 0 "$deb" || status=1
     dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }' >"$stage/files"
     # dpkg-shlibdeps found the Qt libraries the program links; the fonts are declared.
     for field in '^Package: essaimeur$' '^Section: utils$' '^Depends:.*fonts-liberation' '^Recommends: udisks2$' \

@@ -17,7 +17,7 @@ struct Key
         tree.createFile("system/dossier/vieux.tmp");
         tree.createFile("system/" + name, TempTree::random(12 << 20));
         mounted << tree.createDir("media/CLE");
-        plugged = kind == "tmpfs" ? Mounts::mountTmpfs(root(), "24m")
+        plugged = kind == "tmpfs" ? Mounts::run("mount", {"-t", "tmpfs", "-o", "size=24m", "tmpfs", root()})
                                   : Mounts::mountImage(kind, tree.path("cle.img"), root());
         tree.createFile("media/CLE/" + name, old); // some names are refused
         job = {1, {system() + '/' + name, system()}, {root(), root(), deviceOf(root())}, {}, name, {}};
@@ -69,7 +69,7 @@ private slots:
         // Its mount point left is a bare folder of the system disk, which gets nothing.
         QTest::newRow("a key pulled out")
             << "tmpfs"
-            << "cours.bin" << SetUp([](Key &k) { QVERIFY(Mounts::unmount(k.root())); }) << 71 << "nothing";
+            << "cours.bin" << SetUp([](Key &k) { QVERIFY(Mounts::run("umount", {k.root()})); }) << 71 << "nothing";
         QTest::newRow("the source on the key, its name to delete") << "tmpfs"
                                                                    << "cours.bin" << SetUp([](Key &k) {
                                                                           k.job.source.path = k.root() + "/cours.bin";

@@ -19,8 +19,7 @@ stub id "echo 1000"
 build DISPLAY=:99 ESSAIMEUR_PACKAGES_ONLY=1 bash "$source/packaging/build.sh" run || fail "exit $?"
 grep -q "apt-get: cmake$" "$work/out" || fail "the missing package is not named"
 grep -qx "Installed: done" "$work/out" || fail "the installation does not say it is done"
-calls="sudo env apt-get update,apt-get update,sudo env apt-get install cmake,apt-get install cmake,"
-[ "$(sed 's/ -[^ ]*//g; s/ [A-Z_]*=[^ ]*//g' "$LOG" | tr '\n' ,)" = "$calls" ] || fail "not the calls $calls"
+grep -q "^sudo env .*apt-get install .*cmake$" "$LOG" || fail "cmake is not installed through sudo"
 
 stub apt-get 'echo "E: no network"; exit 100'
 build DISPLAY=:99 ESSAIMEUR_PACKAGES_ONLY=1 bash "$source/packaging/build.sh" run && fail "apt failing: exit 0"

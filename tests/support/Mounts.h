@@ -29,15 +29,6 @@ inline bool run(const QString &program, const QStringList &arguments)
     return QProcess::execute(program, arguments) == 0;
 }
 
-inline bool mountTmpfs(const QString &dir, const QString &size = "16m")
-{
-    return run("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", dir});
-}
-inline bool unmount(const QString &dir)
-{
-    return run("umount", {dir});
-}
-
 // A fresh "exfat" or "fat" image of 40 MiB on a loop device, mounted at dir through its
 // FUSE driver, as desktops do without a kernel driver. The loop device goes once unmounted.
 inline bool mountImage(const QString &kind, const QString &image, const QString &dir)

@@ -11,7 +11,6 @@ struct ScriptedMessages : MessageBox
     {
         QString prompt;
         int style = 0; ///< -1 for a question
-        QString title;
     };
     QList<Shown> shown;
     bool yes = false;
@@ -24,10 +23,10 @@ struct ScriptedMessages : MessageBox
         return texts;
     }
 
-    void show(const QString &prompt, int style, const QString &title) override { shown.append({prompt, style, title}); }
+    void show(const QString &prompt, int style, const QString &) override { shown.append({prompt, style}); }
     void ask(const QString &prompt, std::function<void(bool)> answer) override
     {
-        shown.append({prompt, -1, {}});
+        shown.append({prompt, -1});
         answer(yes);
     }
 };

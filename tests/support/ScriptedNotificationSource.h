@@ -6,5 +6,4 @@
 struct ScriptedNotificationSource : NotificationSource
 {
     void arrive(QChar letter) { deliverArrival({VolumeDeviceType, unitMaskOf(letter)}); }
-    void remove(QChar letter) { deliverRemoval({VolumeDeviceType, unitMaskOf(letter)}); }
 };

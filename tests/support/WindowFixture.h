@@ -32,7 +32,6 @@ struct WindowFixture
     // Gives a folder the next letter, as a key's mount would.
     QChar addDrive(const QString &root, const QString &label = {}) { return drives.assign(root, "/dev/test", label); }
     void arrive(QChar letter) { window->SysInfo1_DeviceArrival(2, unitMaskOf(letter), {}, 0); }
-    void remove(QChar letter) { window->SysInfo1_DeviceRemoveComplete(2, unitMaskOf(letter), {}, 0); }
     // Presses the launch button's handler and waits for the run to end.
     bool runCopies()
     {
