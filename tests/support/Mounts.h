@@ -9,11 +9,6 @@
 // namespace that in-private-mounts.sh gives a test run as root.
 namespace Mounts {
 
-inline bool available()
-{
-    return geteuid() == 0 && qEnvironmentVariableIsSet("ESSAIMEUR_PRIVATE_MOUNTS");
-}
-
 // Runs a command, its errors going to the test's; its standard output, or nothing when it fails.
 inline std::optional<QString> output(const QString &program, const QStringList &arguments)
 {
@@ -44,5 +39,5 @@ inline bool mountImage(const QString &kind, const QString &image, const QString 
 
 // Skips the current test, with the reason, outside a private mount namespace as root.
 #define REQUIRE_PRIVATE_MOUNTS()                                                                                       \
-    if (!Mounts::available())                                                                                          \
+    if (geteuid() != 0 || !qEnvironmentVariableIsSet("ESSAIMEUR_PRIVATE_MOUNTS"))                                      \
     QSKIP("needs root in a private mount namespace (run through CTest as root): skipped")

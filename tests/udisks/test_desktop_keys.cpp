@@ -109,6 +109,15 @@ private slots:
         QCOMPARE(d.keys(), keys);
     }
 
+    // The desktop may be mounting it: the program gives it two seconds first.
+    void theDesktopHasTwoSeconds()
+    {
+        Desktop d;
+        const QString loop = d.attach("AUTOWAIT");
+        QTest::qWait(1000);
+        QCOMPARE(mountsOf(loop), 0);
+    }
+
     // The keys whose copy failed stay mounted, in their red slot, for another try.
     void ejectingTheFinishedKeys()
     {
