@@ -1,8 +1,9 @@
 #!/bin/sh
 # check-install.sh install|deb CMAKE BUILD_DIR PATH...: installs the build into a
 # throw-away root, where it validates the desktop entry and metainfo, or packs it with
-# CPack, where lintian finds neither error nor warning; either way checks that every PATH (relative to /usr) is there. Without the Debian
-# tools or the validators: exit 77 (skipped).
+# CPack, where lintian finds neither error nor warning; either way checks that every
+# PATH (relative to /usr) is there. Without the Debian tools or the validators: exit 77
+# (skipped).
 set -eu
 mode=$1 cmake=$2 build=$3 status=0
 shift 3
