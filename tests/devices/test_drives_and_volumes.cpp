@@ -107,6 +107,13 @@ private slots:
         }
         QCOMPARE(seen, deliveries);
     }
+
+    // The program tells the operator, at start, when it cannot see keys come and go.
+    void aWatcherThatCannotReadTheTableSaysSo()
+    {
+        DriveTable drives;
+        QCOMPARE(MountWatcher(drives, {}, "/nonexistent/mountinfo").start(), false);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDrivesAndVolumes)
