@@ -89,6 +89,7 @@ protected:
 private:
     void wireEvents();
     void present(int slot, SlotState state);
+    bool isFinishedKey(int slot) const; ///< a key in its slot, showing its copy done
     void showDestination(int slot);
     SlotJob jobFor(int slot, const QString &name) const;
     VolumePlace placeOf(const QString &drivePath, int numberWhenEmpty, quint64 volume = 0) const;

@@ -11,10 +11,15 @@ QList<MenuEntry> Copieur::MenuCle(int slot)
     const bool ejectable = m_services.disks && m_services.disks->isAvailable() && !isCopying() && m_bas.Occupee[slot];
     bool anyFinished = false;
     for (int i = FirstSlot; i <= LastSlot; ++i)
-        anyFinished = anyFinished || (m_bas.Occupee[i] && m_shown[i] == SlotState::Done);
+        anyFinished = anyFinished || isFinishedKey(i);
     return {{QStringLiteral("Éjecter cette clé"), ejectable, [this, slot] { EjecterCle(slot); }},
             {QStringLiteral("Éjecter toutes les clés terminées"), ejectable && anyFinished,
              [this] { EjecterTerminees(); }}};
+}
+
+bool Copieur::isFinishedKey(int slot) const
+{
+    return m_bas.Occupee[slot] && m_shown[slot] == SlotState::Done;
 }
 
 // The key's slot is freed by its removal, once the mount has gone: grey means safe to pull.
@@ -28,7 +33,7 @@ void Copieur::EjecterCle(int slot)
 void Copieur::EjecterTerminees()
 {
     for (int i = FirstSlot; i <= LastSlot; ++i) {
-        if (m_bas.Occupee[i] && m_shown[i] == SlotState::Done)
+        if (isFinishedKey(i))
             EjecterCle(i);
     }
 }

@@ -3,6 +3,7 @@
 #include "copy/DeleteName.h"
 #include "copy/KeyFormat.h"
 #include "drives/Failure.h"
+#include "drives/FolderReading.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -33,11 +34,6 @@ void requireNotStopped(const std::stop_token &stop)
 {
     if (stop.stop_requested())
         throw failureFor(FailureNumber::Interrupted);
-}
-
-bool isAscii(const QString &name)
-{
-    return std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x80; });
 }
 
 template<typename Call>
@@ -536,7 +532,7 @@ void LinuxFileOperations::copyFile(const QString &source, const QString &target,
     // FAT and exFAT drivers differ in the names they store, and refuse the others as they
     // like: on such a key, a call that fails on a name beyond ASCII fails on the name.
     const auto failOnName = [&](int err) {
-        if (family != KeyFormat::Family::Unix && !isAscii(name))
+        if (family != KeyFormat::Family::Unix && !FolderReading::isAscii(nativeName))
             throw failureFor(FailureNumber::BadFileName);
         fail(err);
     };

@@ -13,6 +13,7 @@ namespace {
 const QString Service = QStringLiteral("org.freedesktop.UDisks2");
 const QString Root = QStringLiteral("/org/freedesktop/UDisks2");
 const QString Manager = QStringLiteral("/org/freedesktop/UDisks2/Manager");
+const QString ManagerInterface = QStringLiteral("org.freedesktop.UDisks2.Manager");
 const QString BlockInterface = QStringLiteral("org.freedesktop.UDisks2.Block");
 const QString FilesystemInterface = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
 const QString DriveInterface = QStringLiteral("org.freedesktop.UDisks2.Drive");
@@ -46,6 +47,11 @@ bool failed(const QDBusMessage &reply)
     return reply.type() != QDBusMessage::ReplyMessage;
 }
 
+QString causeOf(const QDBusMessage &refusal)
+{
+    return udisksFailureCause(refusal.errorName(), refusal.errorMessage());
+}
+
 // A device's path as the service gives it: bytes ending with a NUL.
 QString devicePath(const QVariant &bytes)
 {
@@ -70,12 +76,8 @@ void UDisksClient::start()
         return;
     m_bus.connect(Service, Root, QStringLiteral("org.freedesktop.DBus.ObjectManager"),
                   QStringLiteral("InterfacesAdded"), this, SLOT(onInterfacesAdded(QDBusMessage)));
-    call(getProperty(Manager, QStringLiteral("org.freedesktop.UDisks2.Manager"), QStringLiteral("Version")),
-         [this](const QDBusMessage &reply) {
-             m_available = !failed(reply);
-             if (m_available)
-                 emit available();
-         });
+    call(getProperty(Manager, ManagerInterface, QStringLiteral("Version")),
+         [this](const QDBusMessage &reply) { m_available = !failed(reply); });
 }
 
 void UDisksClient::onInterfacesAdded(const QDBusMessage &message)
@@ -102,8 +104,7 @@ void UDisksClient::mountIfStillUnmounted(const QString &object)
                       call(method(object, FilesystemInterface, QStringLiteral("Mount"), {QVariantMap()}),
                            [this, device](const QDBusMessage &reply) {
                                if (failed(reply) && reply.errorName() != ErrorPrefix + QStringLiteral("AlreadyMounted"))
-                                   emit mountFailed(device,
-                                                    udisksFailureCause(reply.errorName(), reply.errorMessage()));
+                                   emit mountFailed(device, causeOf(reply));
                            });
                   });
          });
@@ -112,19 +113,18 @@ void UDisksClient::mountIfStillUnmounted(const QString &object)
 void UDisksClient::eject(const QString &device)
 {
     const QVariantMap path{{QStringLiteral("path"), device}};
-    call(method(Manager, QStringLiteral("org.freedesktop.UDisks2.Manager"), QStringLiteral("ResolveDevice"),
-                {path, QVariantMap()}),
+    call(method(Manager, ManagerInterface, QStringLiteral("ResolveDevice"), {path, QVariantMap()}),
          [this, device](const QDBusMessage &reply) {
              const QList<QDBusObjectPath> objects = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().value(0));
              if (failed(reply))
-                 return emit ejectFailed(device, udisksFailureCause(reply.errorName(), reply.errorMessage()));
+                 return emit ejectFailed(device, causeOf(reply));
              if (objects.isEmpty())
                  return emit ejectFailed(device, QStringLiteral("le service de disques ne la connaît pas"));
              const QString object = objects.first().path();
              call(method(object, FilesystemInterface, QStringLiteral("Unmount"), {QVariantMap()}),
                   [this, device, object](const QDBusMessage &reply) {
                       if (failed(reply))
-                          return emit ejectFailed(device, udisksFailureCause(reply.errorName(), reply.errorMessage()));
+                          return emit ejectFailed(device, causeOf(reply));
                       call(getProperty(object, BlockInterface, QStringLiteral("Drive")),
                            [this](const QDBusMessage &reply) {
                                const QString drive = propertyValue(reply).value<QDBusObjectPath>().path();

@@ -28,7 +28,6 @@ public:
     void eject(const QString &device);
 
 signals:
-    void available();
     void mountFailed(const QString &device, const QString &cause);
     void ejectFailed(const QString &device, const QString &cause);
 

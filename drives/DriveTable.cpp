@@ -29,12 +29,11 @@ QChar DriveTable::assign(const QString &root, const QString &source, const QStri
         if (drive(letter))
             continue;
         const Drive added{letter, QDir::cleanPath(root), source, label, device ? device : deviceOf(root), ++m_given};
-        if (m_workingVolume == 0 && letterHolding(m_workingFolder) == QLatin1Char('C')
-            && (m_workingFolder == added.root || m_workingFolder.startsWith(added.root + QLatin1Char('/'))))
-            m_workingVolume = added.serial;
         const auto at = std::lower_bound(m_drives.begin(), m_drives.end(), letter,
                                          [](const Drive &d, QChar l) { return d.letter < l; });
         m_drives.insert(at, added);
+        if (m_workingVolume == 0 && letterHolding(m_workingFolder) == letter)
+            m_workingVolume = added.serial;
         emit changed();
         return letter;
     }

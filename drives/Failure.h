@@ -31,9 +31,9 @@ namespace FailureNumber {
 constexpr int OutOfMemory = 7;
 constexpr int IndexOutOfRange = 9;
 constexpr int Interrupted = 18;
+constexpr int InternalError = 51;
 constexpr int BadFileName = 52;
 constexpr int FileNotFound = 53;
-constexpr int InternalError = 51;
 constexpr int DeviceIO = 57;
 constexpr int DiskFull = 61;
 constexpr int DeviceUnavailable = 68;

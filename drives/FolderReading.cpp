@@ -42,11 +42,6 @@ bool isWanted(int dirfd, const dirent *entry, Kind kind)
     return kind == Kind::Folders ? S_ISDIR(target.st_mode) : S_ISREG(target.st_mode);
 }
 
-bool isAscii(QByteArrayView bytes)
-{
-    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 // A folder stream that closes itself; null, with errno set, when the folder cannot be opened.
 using Folder = std::unique_ptr<DIR, int (*)(DIR *)>;
 Folder openFolder(const QString &nativeFolder)
@@ -75,6 +70,11 @@ void appendFolded(std::u16string &buffer, const QString &name)
 }
 
 } // namespace
+
+bool isAscii(QByteArrayView name)
+{
+    return std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
 
 Names read(const QString &nativeFolder, Kind kind)
 {

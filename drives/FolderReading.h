@@ -24,6 +24,9 @@ struct Names
 // point to, broken links as nothing.
 Names read(const QString &nativeFolder, Kind kind);
 
+// Whether a native name is plain ASCII, which every file system stores as it is.
+bool isAscii(QByteArrayView name);
+
 // Case-insensitive, ties broken by the exact name so that the order is stable.
 bool lessByName(const QString &a, const QString &b);
 void sortNames(QStringList &names);

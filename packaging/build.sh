@@ -40,8 +40,8 @@ install_missing() {
         local log
         log=$(mktemp -t essaimeur-apt.XXXXXX)
         echo "Installing with ${sudo[*]:+sudo }apt-get: ${missing[*]}"
-        if ! { "${sudo[@]}" env CI="${CI:-}" apt-get update -q &&
-               "${sudo[@]}" env CI="${CI:-}" DEBIAN_FRONTEND=noninteractive \
+        if ! { "${sudo[@]}" apt-get update -q &&
+               "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
                    apt-get install -y -q --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
             echo "apt-get failed; its output is in $log" >&2
             exit 1

@@ -30,7 +30,7 @@ void DriveList::setDrive(const QString &text)
     const QChar letter = text.front().toUpper();
     if (!m_drives.drive(letter))
         throw failureFor(FailureNumber::DeviceUnavailable);
-    if (letter == m_letter && m_drives.serialOf(letter) == m_serial)
+    if (isShown(letter))
         return;
     makeCurrent(letter);
     if (m_changeHandler)
@@ -78,11 +78,16 @@ void DriveList::rebuild()
 void DriveList::pick(int index)
 {
     const QChar letter = itemData(index).toChar();
-    if (letter.isNull() || (letter == m_letter && m_drives.serialOf(letter) == m_serial))
+    if (letter.isNull() || isShown(letter))
         return;
     makeCurrent(letter);
     if (m_changeHandler)
         runUserEvent(this, m_changeHandler);
+}
+
+bool DriveList::isShown(QChar letter) const
+{
+    return letter == m_letter && m_drives.serialOf(letter) == m_serial;
 }
 
 void DriveList::makeCurrent(QChar letter)

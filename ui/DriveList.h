@@ -27,11 +27,12 @@ public:
 private:
     void rebuild();
     void pick(int index);
+    bool isShown(QChar letter) const; ///< the letter, and still the volume it held when picked
     void makeCurrent(QChar letter);
 
     DriveTable &m_drives;
     QChar m_letter;
     quint64 m_serial = 0; ///< which volume of the letter: another one given it since is another drive
-    QString m_text; ///< kept for a current drive that has left the table
+    QString m_text;       ///< kept for a current drive that has left the table
     std::function<void()> m_changeHandler;
 };
